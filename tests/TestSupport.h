@@ -1,0 +1,47 @@
+#pragma once
+// Helpers shared by the tests: generated audio, probing results with the real ffprobe, and
+// simple signal measurements with known answers.
+
+#include <QString>
+#include <QStringList>
+
+#include <cstdint>
+#include <vector>
+
+namespace testsupport {
+
+/// Runs a program with arguments (no shell); returns its exit code, -1 when it could not run.
+/// Standard output and error are appended to *output when given.
+int run(const QString& program, const QStringList& args, QString* output = nullptr,
+        int timeoutMs = 60000);
+
+/// Writes `seconds` of a sine at `frequency` Hz with ffmpeg into `path`. `outputArgs` go before
+/// the path (codec, container, format options). Returns false when ffmpeg failed.
+bool makeTone(const QString& path, double seconds, int sampleRate, int channels,
+              const QStringList& outputArgs = {}, double frequency = 440.0);
+
+/// What ffprobe says of the first audio stream of a file.
+struct Probe {
+    bool ok = false;
+    QString codec;
+    int sampleRate = 0;
+    int channels = 0;
+    double durationSeconds = 0;
+};
+Probe probe(const QString& path);
+
+/// Decodes a file with the ffmpeg tool to mono 16-bit samples at its own rate (the reference).
+std::vector<int16_t> decodeWithFfmpeg(const QString& path, int* sampleRate = nullptr);
+
+/// Frequency estimated from zero crossings of a (mono) signal; good to about 1 % for a clean
+/// sine of a second or more.
+double zeroCrossingFrequency(const int16_t* samples, size_t count, int sampleRate,
+                             int stride = 1);
+
+/// True when the test PulseAudio daemon is reachable (PULSE_SERVER set by scripts/test).
+bool havePulseServer();
+
+/// Folder of the small stand-in programs built for the process tests.
+QString toolsFolder();
+
+} // namespace testsupport
