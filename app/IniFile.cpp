@@ -204,8 +204,9 @@ bool IniFile::save() const
     if (info.exists() && (!info.isWritable() || !m_wasRead))
         return false;
     // A file marked read-only stays so, even for a user (root) whom the system would let write.
-    constexpr auto anyWrite = QFileDevice::WriteOwner | QFileDevice::WriteUser |
-                              QFileDevice::WriteGroup | QFileDevice::WriteOther;
+    // (WriteUser is what the system would allow us, so only the mode bits count here.)
+    constexpr auto anyWrite =
+        QFileDevice::WriteOwner | QFileDevice::WriteGroup | QFileDevice::WriteOther;
     if (info.exists() && !(info.permissions() & anyWrite))
         return false;
     QSaveFile file(m_path);
