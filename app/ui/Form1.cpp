@@ -27,6 +27,12 @@
 #include <QToolButton>
 #include <QUrl>
 
+// Resources of a static library are registered by hand, outside any namespace.
+static void initChimoraResources()
+{
+    Q_INIT_RESOURCE(chimora);
+}
+
 namespace chimora {
 
 namespace {
@@ -126,7 +132,7 @@ constexpr std::array<ToolbarEntry, 14> ToolbarEntries = {{
 
 Form1::Form1(QWidget* parent) : QWidget(parent)
 {
-    Q_INIT_RESOURCE(chimora);
+    initChimoraResources();
     setObjectName(QStringLiteral("Form1"));
     setWindowTitle(QStringLiteral("Chimora"));
     setWindowIcon(QIcon(QStringLiteral(":/images/chimora.svg")));
@@ -486,8 +492,12 @@ void Form1::closeEvent(QCloseEvent* event)
 {
     Form_Unload();
     event->accept();
-    // Ends the program at once, closing any other window without its own unload handling.
-    QCoreApplication::exit(0);
+    // The program ends with this window: every other window goes without its own unload
+    // handling (hidden, not closed), and the last window closing ends the event loop.
+    for (QWidget* w : QApplication::topLevelWidgets()) {
+        if (w != this && w->isVisible())
+            w->hide();
+    }
 }
 
 void Form1::dragEnterEvent(QDragEnterEvent* event)

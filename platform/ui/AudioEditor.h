@@ -12,7 +12,7 @@ public:
     void setValue(int) {}
 };
 class AudioEditor : public QWidget {
-    Q_OBJECT
+
 public:
     explicit AudioEditor(QWidget* parent = nullptr) : QWidget(parent) {}
     void load(const QString&) {}

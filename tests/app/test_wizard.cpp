@@ -168,15 +168,15 @@ private slots:
             << QByteArray("2=14\n3=0\n4=2\n5=bell\n6=6\n");
         QTest::newRow("index past its list")
             << QByteArray("[Main]\n2=15\n3=2\n4=1\n6=7\n") << "MP3" << "" << "" << ""
-            << QByteArray("2=-1\n3=-1\n4=1\n5=\n6=-1\n");
+            << QByteArray("2=-1\n3=-1\n4=1\n6=-1\n");
         QTest::newRow("unknown format shows wav")
             << QByteArray("[Main]\n2=0\n3=1\n4=7\n6=0\n") << "WAV" << "32000" << "320" << "Stereo"
             << QByteArray("4=0\n");
         QTest::newRow("empty file") << QByteArray() << "WAV" << "32000" << "320" << "Mono"
                                     << QByteArray("2=0\n3=0\n4=0\n5=\n6=0\n");
         QTest::newRow("odd file")
-            << QByteArray("garbage\x01\x02\n[Main\n2 = 3.5 kbps\n[main]\n4=  1e0 \n6=-0.4\n")
-            << "MP3" << "32000" << "192" << "Mono" << QByteArray("4=1\n");
+            << QByteArray("garbage\x01\x02\n[mAIN]\n2 = 3.5 kbps\n4=  1e0 \n6=-0.4\n3\n[Main]\n3=1\n")
+            << "MP3" << "32000" << "160" << "Mono" << QByteArray("2=4\n4=1\n6=0\n3\n");
     }
     void savedChoicesComeBack()
     {
