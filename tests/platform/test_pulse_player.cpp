@@ -298,13 +298,15 @@ private slots:
         AudioPlayer player;
         QSignalSpy finished(&player, &AudioPlayer::finished);
         QVERIFY(player.play(format, source.reader(), 0, 8000 * 30).ok());
-        QTRY_VERIFY(source.framesServed() > 0);
+        QTRY_VERIFY(player.positionFrame() > 800);
+        const int64_t heard = player.positionFrame();
 
         server.kill();
         QTRY_VERIFY(!player.isPlaying());
         QCOMPARE(finished.size(), 0);
+        // The playhead stays where the sound broke off.
         const int64_t position = player.positionFrame();
-        QVERIFY(position >= 0 && position < 8000 * 30);
+        QVERIFY(position >= heard && position < 8000 * 30);
 
         const auto again = player.play(format, source.reader(), 0, 8000);
         QVERIFY(!again.ok());
