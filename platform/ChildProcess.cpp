@@ -2,6 +2,7 @@
 
 #include <QElapsedTimer>
 #include <QFile>
+#include <QFileInfo>
 
 #include <cerrno>
 #include <csignal>
@@ -211,9 +212,9 @@ void ChildProcess::drainOutputs() {
 }
 
 Result<void> ChildProcess::write(const char* data, qint64 bytes) {
-    if (m_inputFd < 0) {
-        return Error::environment(QStringLiteral("%1 is no longer taking input.").arg(m_program));
-    }
+    const QString name = QFileInfo(m_program).fileName();
+    if (m_inputFd < 0)
+        return Error::environment(QStringLiteral("%1 is no longer taking input.").arg(name));
     SigpipeBlock sigpipe;
     QElapsedTimer sinceProgress;
     sinceProgress.start();
@@ -232,14 +233,13 @@ Result<void> ChildProcess::write(const char* data, qint64 bytes) {
             m_inputRefused = true;
             closeFd(m_inputFd);
             drainOutputs();
-            return Error::environment(
-                QStringLiteral("%1 stopped reading its input.").arg(m_program));
+            return Error::environment(QStringLiteral("%1 stopped reading its input.").arg(name));
         }
         if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK) {
             const int err = errno;
             closeInput();
             return Error::environment(
-                QStringLiteral("Writing to %1 failed: %2").arg(m_program, systemError(err)));
+                QStringLiteral("Writing to %1 failed: %2").arg(name, systemError(err)));
         }
 
         // The pipe is full: wait until the child reads, collecting what it prints meanwhile.
@@ -249,14 +249,14 @@ Result<void> ChildProcess::write(const char* data, qint64 bytes) {
             kill();
             return Error::environment(QStringLiteral("%1 stopped taking input for %2 s and was "
                                                      "ended.")
-                                          .arg(m_program)
+                                          .arg(name)
                                           .arg(m_stallTimeoutMs / 1000.0));
         }
         const int ready = ::poll(fds, 3, wait);
         if (ready < 0 && errno != EINTR) {
             const int err = errno;
             return Error::internal(
-                QStringLiteral("Waiting for %1 failed: %2").arg(m_program, systemError(err)));
+                QStringLiteral("Waiting for %1 failed: %2").arg(name, systemError(err)));
         }
         if (fds[1].revents || fds[2].revents)
             drainOutputs();

@@ -64,7 +64,7 @@ public:
     }
 
     ~PendingOutput() {
-        if (!m_committed)
+        if (!m_committed && !m_file.fileName().isEmpty())
             QFile::remove(m_file.fileName());
     }
 
