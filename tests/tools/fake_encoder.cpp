@@ -8,6 +8,7 @@
 //   --fake-stderr=BYTES    print that much chatter on standard error while reading
 //   --fake-message=TEXT    print TEXT (underscores become blanks) on standard error at the end
 //   --fake-read=BYTES      stop reading after that many bytes
+//   --fake-delay=MS        wait that long after each read of 4096 bytes (a slow encoder)
 //   --fake-exit=CODE       exit with CODE (default 0)
 //   --fake-crash           end by a segmentation fault after reading
 //   --fake-hang            never read; sleep until killed
@@ -40,7 +41,7 @@ int main(int argc, char** argv) {
     }
 
     std::string outPath, argsPath, message;
-    long long stderrBytes = 0, readLimit = -1;
+    long long stderrBytes = 0, readLimit = -1, delayMs = 0;
     int exitCode = 0;
     bool crash = false, hang = false, hangAfter = false;
     for (const std::string& o : options) {
@@ -63,6 +64,8 @@ int main(int argc, char** argv) {
                     c = ' ';
         } else if (const char* v = value("--fake-read="))
             readLimit = std::atoll(v);
+        else if (const char* v = value("--fake-delay="))
+            delayMs = std::atoll(v);
         else if (const char* v = value("--fake-exit="))
             exitCode = std::atoi(v);
         else if (o == "--fake-crash")
@@ -100,6 +103,8 @@ int main(int argc, char** argv) {
         if (n <= 0)
             break;
         total += n;
+        if (delayMs > 0)
+            usleep(useconds_t(delayMs * 1000));
         if (out)
             std::fwrite(buf.data(), 1, size_t(n), out);
         // Chatter like a progress display, spread over the input.
