@@ -101,6 +101,7 @@ Result<void> ChildProcess::start(const QString& program, const QStringList& argu
     if (m_exit.how != ProcessExit::How::NotStarted)
         return Error::internal(QStringLiteral("A child process object was started twice."));
     m_program = program;
+    const QString name = QFileInfo(program).fileName();
 
     int inPipe[2] = {-1, -1};
     int errPipe[2] = {-1, -1};
@@ -113,14 +114,14 @@ Result<void> ChildProcess::start(const QString& program, const QStringList& argu
         const int err = errno;
         closePipes();
         return Error::environment(
-            QStringLiteral("%1 could not be started: %2").arg(program, systemError(err)));
+            QStringLiteral("%1 could not be started: %2").arg(name, systemError(err)));
     }
     if (output == StandardOutput::Capture) {
         if (::pipe2(outPipe, O_CLOEXEC) != 0) {
             const int err = errno;
             closePipes();
             return Error::environment(
-                QStringLiteral("%1 could not be started: %2").arg(program, systemError(err)));
+                QStringLiteral("%1 could not be started: %2").arg(name, systemError(err)));
         }
     } else {
         outPipe[1] = ::open("/dev/null", O_WRONLY | O_CLOEXEC);
@@ -169,7 +170,7 @@ Result<void> ChildProcess::start(const QString& program, const QStringList& argu
     if (rc != 0) {
         closePipes();
         return Error::environment(
-            QStringLiteral("%1 could not be started: %2").arg(program, systemError(rc)));
+            QStringLiteral("%1 could not be started: %2").arg(name, systemError(rc)));
     }
 
     m_pid = pid;
