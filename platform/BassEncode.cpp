@@ -86,7 +86,7 @@ std::unique_ptr<StreamEncoder> StreamEncoder::start(const EncoderCommand& comman
         return nullptr;
     }
     e->m_outcome.started = true;
-    e->feed(wavHeader(sampleRate, channels, kStreamingWavDataBytes).constData(), 44);
+    e->feed(wavHeader(sampleRate, channels, kWavStreamingSize).constData(), 44);
     return e;
 }
 

@@ -161,7 +161,7 @@ void TestBassStream::feedsEncoder() {
 
     const bass::EncoderOutcome outcome = bass::lastEncoderOutcome();
     QVERIFY2(outcome.succeeded(), qPrintable(outcome.failure));
-    QCOMPARE(readAll(copy), wavHeader(16000, 1, kStreamingWavDataBytes) + pcm);
+    QCOMPARE(readAll(copy), wavHeader(16000, 1, kWavStreamingSize) + pcm);
     QVERIFY(pcm == wavData(in));
 }
 
