@@ -110,6 +110,13 @@ bool StreamEncoder::isActive() {
 }
 
 EncoderOutcome StreamEncoder::finish() {
+    if (!m_broken) {
+        const auto drained = m_process.finishInput();
+        if (!drained.ok()) {
+            m_broken = true;
+            m_writeFailure = drained.error().message;
+        }
+    }
     m_process.closeInput();
     const ProcessExit exit = m_process.waitForExit(limits().exitMs);
     m_outcome.exit = exit;

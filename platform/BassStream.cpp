@@ -1,6 +1,6 @@
 // Decode-only streams of the audio layer: files decoded to 16-bit PCM on demand, each pull also
 // feeding the stream's encoder.
-#include "platform/Bass.h"
+#include "platform/BassStream.h"
 #include "platform/BassStreamTable.h"
 
 #include <QFile>
@@ -120,6 +120,19 @@ BOOL BASS_StreamFree(HSTREAM handle) {
         return fail(BASS_ERROR_HANDLE, BOOL(FALSE));
     detail::finishEncoder(it->second.encoder);
     table.erase(it);
+    setError(BASS_OK);
+    return TRUE;
+}
+
+BOOL BASS_ChannelGetInfo(DWORD handle, BASS_CHANNELINFO* info) {
+    DecodeChannel* channel = findChannel(handle);
+    if (!channel)
+        return fail(BASS_ERROR_HANDLE, BOOL(FALSE));
+    if (!info)
+        return fail(BASS_ERROR_ILLPARAM, BOOL(FALSE));
+    info->freq = DWORD(channel->stream->sampleRate());
+    info->chans = DWORD(channel->stream->channels());
+    info->flags = BASS_STREAM_DECODE;
     setError(BASS_OK);
     return TRUE;
 }

@@ -13,6 +13,7 @@
 #include <poll.h>
 #include <pthread.h>
 #include <spawn.h>
+#include <sys/ioctl.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -24,7 +25,7 @@ namespace chimora {
 namespace {
 
 constexpr int kTermGraceMs = 1000;
-constexpr int kInputPipeBytes = 256 * 1024;
+constexpr int kInputPipeBytes = 1024 * 1024;
 
 void closeFd(int& fd) {
     if (fd >= 0)
@@ -268,6 +269,42 @@ Result<void> ChildProcess::write(const char* data, qint64 bytes) {
 
 void ChildProcess::closeInput() {
     closeFd(m_inputFd);
+}
+
+Result<void> ChildProcess::finishInput() {
+    if (m_inputFd < 0)
+        return {};
+    const QString name = QFileInfo(m_program).fileName();
+    QElapsedTimer sinceProgress;
+    sinceProgress.start();
+    int unread = 0;
+    int lastUnread = -1;
+    // A pipe says nothing when it becomes empty, so look every 2 ms; this only runs for the
+    // last pipeful.
+    while (::ioctl(m_inputFd, FIONREAD, &unread) == 0 && unread > 0) {
+        if (unread != lastUnread) {
+            lastUnread = unread;
+            sinceProgress.restart();
+        }
+        drainOutputs();
+        if (!isRunning()) {
+            m_inputRefused = true;
+            closeInput();
+            return Error::environment(
+                QStringLiteral("%1 ended without reading all of its input.").arg(name));
+        }
+        if (remainingMs(sinceProgress, m_stallTimeoutMs) == 0) {
+            kill();
+            return Error::environment(QStringLiteral("%1 stopped taking input for %2 s and was "
+                                                     "ended.")
+                                          .arg(name)
+                                          .arg(m_stallTimeoutMs / 1000.0));
+        }
+        pollfd fds[3] = {{m_pidFd, POLLIN, 0}, {m_errorFd, POLLIN, 0}, {m_outputFd, POLLIN, 0}};
+        ::poll(fds, 3, 2);
+    }
+    closeInput();
+    return {};
 }
 
 bool ChildProcess::reap(bool block) {

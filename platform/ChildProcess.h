@@ -64,6 +64,12 @@ public:
     /// Closes the child's input (end of file for it). Idempotent.
     void closeInput();
 
+    /// Waits until the child has read everything written so far, then closes its input. Fails
+    /// (and marks the input refused) when the child ends with input left unread, and fails and
+    /// kills it when it reads nothing for stallTimeoutMs(). A child that exits early is
+    /// otherwise invisible once its last input fits into the pipe.
+    Result<void> finishInput();
+
     /// Waits up to `timeoutMs` for the child to end, draining its outputs. When the limit
     /// passes and `killOnTimeout` is true, sends SIGTERM, waits up to a second, sends SIGKILL
     /// and reaps it (how == Killed). Returns the way it ended.

@@ -4,6 +4,7 @@
 #include "platform/AudioProbe.h"
 #include "platform/Bass.h"
 #include "platform/BassEncode.h"
+#include "platform/BassStream.h"
 #include "render/EncoderCommands.h"
 #include "render/RenderState.h"
 
@@ -167,9 +168,10 @@ Result<void> encode(const QString& wavPath, RingtoneFormat format, int channels,
     }
 
     // The WAV the editor wrote decides what the encoder gets; its header travels with the PCM.
-    const auto fed = probeAudioFile(wavPath);
-    const int fedRate = fed.ok() ? fed->sampleRate : 0;
-    const int fedChannels = fed.ok() ? fed->channels : 0;
+    BASS_CHANNELINFO fed{};
+    BASS_ChannelGetInfo(EncodeStream, &fed);
+    const int fedRate = int(fed.freq);
+    const int fedChannels = int(fed.chans);
     const bass::EncoderCommand command =
         format == RingtoneFormat::Mp3
             ? lameCommand(program, channels, bitrateKbps, sampleRateHz, fedRate, pending.path())

@@ -40,6 +40,7 @@ private slots:
     void outcomes_data();
     void outcomes();
     void stallingChildIsKilled();
+    void unreadInputIsNoticed();
     void missingProgram();
     void destructorReapsRunningChild();
 };
@@ -137,6 +138,25 @@ void TestChildProcess::stallingChildIsKilled() {
     QVERIFY(clock.elapsed() < 10000);
     QCOMPARE(child.exitStatus().how, ProcessExit::How::Killed);
     QVERIFY(!child.isRunning());
+}
+
+void TestChildProcess::unreadInputIsNoticed() {
+    // All input fits into the pipe, so no write fails; the child leaves most of it unread and
+    // still exits 0.
+    ChildProcess child;
+    QVERIFY(child.start(fakeEncoder(), {QStringLiteral("--fake-read=1000")}).ok());
+    QVERIFY(child.write(pattern(100000)).ok());
+    QVERIFY(!child.finishInput().ok());
+    QVERIFY(child.inputRefused());
+    QVERIFY(child.waitForExit(10000).succeeded());
+
+    // A child that reads everything passes.
+    ChildProcess reader;
+    QVERIFY(reader.start(fakeEncoder(), {}).ok());
+    QVERIFY(reader.write(pattern(100000)).ok());
+    QVERIFY(reader.finishInput().ok());
+    QVERIFY(!reader.inputRefused());
+    QVERIFY(reader.waitForExit(10000).succeeded());
 }
 
 void TestChildProcess::missingProgram() {
