@@ -2,6 +2,7 @@
 
 #include "app/Settings.h"
 #include "app/ui/PictureButton.h"
+#include "platform/AppFolder.h"
 #include "platform/Bass.h"
 #include "platform/ui/AudioEditor.h"
 #include "platform/ui/ErrorBox.h"
@@ -382,7 +383,7 @@ bool Form1::Form_Load()
     AE->behaviourOption()->setValue(3);
 
     // 6. Relative paths resolve in the application folder.
-    QDir::setCurrent(QCoreApplication::applicationDirPath());
+    QDir::setCurrent(appFolder());
 
     // 7. The audio layer must speak the interface we were built for.
     if (((BASS_GetVersion() >> 16) & 0xFFFF) != 0x0203) {

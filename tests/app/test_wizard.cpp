@@ -5,12 +5,14 @@
 #include "TestSupport.h"
 #include "app/Settings.h"
 #include "app/ui/Form1.h"
+#include "app/ui/PictureButton.h"
 #include "app/ui/Startup.h"
 #include "platform/AppFolder.h"
 
 #include <QApplication>
 #include <QComboBox>
 #include <QFile>
+#include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QProcess>
@@ -18,7 +20,10 @@
 #include <QRadioButton>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QSet>
 #include <QTimer>
+
+#include <algorithm>
 
 using namespace chimora;
 
@@ -232,6 +237,45 @@ private slots:
         w->activateWindow();
         w->Text1->setFocus(Qt::TabFocusReason);
         QTRY_COMPARE(w->Text1->selectedText(), QString("ringtone"));
+        w->Form_Unload();
+    }
+
+    void everyControlIsReachableByKeyboardAndNamed()
+    {
+        auto w = start();
+        QVERIFY(w);
+        w->activateWindow();
+        QApplication::setActiveWindow(w.get());
+        for (qint16 page : {qint16(0), qint16(1), qint16(2)}) {
+            w->fPos = page;
+            w->ShowFrame(page);
+            // Walk the tab chain once round and collect what it reaches.
+            QSet<QWidget*> reached;
+            w->Command3->setFocus(Qt::TabFocusReason);
+            for (int i = 0; i < 200; ++i) {
+                QWidget* focus = QApplication::focusWidget();
+                QVERIFY(focus);
+                reached.insert(focus);
+                QTest::keyClick(focus, Qt::Key_Tab);
+            }
+            QList<QWidget*> expected{w->Command3, static_cast<QWidget*>(w->Label38)};
+            if (page == 0)
+                expected << w->Command5 << w->Command4;
+            if (page == 2)
+                expected << w->Text1 << w->Combo2 << w->Combo3 << w->Combo4 << w->Command7
+                         << w->Command8 << w->Command6;
+            if (page == 1)
+                expected << w->Combo1;
+            for (QWidget* control : expected) {
+                const bool inChain = reached.contains(control) ||
+                                     std::any_of(reached.begin(), reached.end(), [control](QWidget* r) {
+                                         return control->isAncestorOf(r);
+                                     });
+                QVERIFY2(inChain, qPrintable(control->objectName()));
+            }
+        }
+        for (PictureButton* button : {w->Command5, w->Command4, w->Command7, w->Command8, w->Command6})
+            QVERIFY(!button->accessibleName().isEmpty());
         w->Form_Unload();
     }
 
