@@ -218,11 +218,11 @@ Result<void> AudioPlayer::play(AudioFormat format, Reader reader, int64_t startF
     PulseConnection& connection = *session->connection;
     {
         PulseConnection::Lock lock(connection);
-        const pa_sample_spec spec{PA_SAMPLE_S16LE, uint32_t(format.sampleRate),
+        const pa_sample_spec sampleSpec{PA_SAMPLE_S16LE, uint32_t(format.sampleRate),
                                   uint8_t(format.channels)};
         pa_channel_map map;
-        pa_channel_map_init_extend(&map, spec.channels, PA_CHANNEL_MAP_DEFAULT);
-        session->stream.reset(pa_stream_new(connection.context(), "Chimora playback", &spec, &map));
+        pa_channel_map_init_extend(&map, sampleSpec.channels, PA_CHANNEL_MAP_DEFAULT);
+        session->stream.reset(pa_stream_new(connection.context(), "Chimora playback", &sampleSpec, &map));
         if (!session->stream)
             return Error::environment(tr("The sound output could not be opened."),
                                       connection.lastErrorText());
@@ -245,7 +245,7 @@ Result<void> AudioPlayer::play(AudioFormat format, Reader reader, int64_t startF
 
         pa_buffer_attr attr;
         attr.maxlength = uint32_t(-1);
-        attr.tlength = uint32_t(pa_usec_to_bytes(kTargetLatencyUs, &spec));
+        attr.tlength = uint32_t(pa_usec_to_bytes(kTargetLatencyUs, &sampleSpec));
         attr.prebuf = uint32_t(-1);
         attr.minreq = uint32_t(-1);
         attr.fragsize = uint32_t(-1);
