@@ -37,6 +37,7 @@ struct FakeWizard {
     QString outAudioFile;
 
     // What the stand-in editor saw while saving.
+    double seconds = 3.0; // length of what the editor saves
     bool wizardEnabledDuringSave = true;
     QString labelDuringSave;
     int rate = 0, channels = 0;
@@ -78,7 +79,7 @@ struct FakeWizard {
                 labelDuringSave = forms.first()->Label1->text();
             if (selectionOnly)
                 return Error::badInput(QStringLiteral("Nothing is selected."));
-            if (!testsupport::makeTone(path, 3.0, rate, channels,
+            if (!testsupport::makeTone(path, seconds, rate, channels,
                                        {QStringLiteral("-c:a"), QStringLiteral("pcm_s16le")}))
                 return Error::environment(QStringLiteral("ffmpeg failed"));
             return {};
@@ -162,12 +163,14 @@ void TestRenderWindow::failureGivesOneMessage() {
 }
 
 void TestRenderWindow::barFollowsEncoding() {
-    // A slow encoder makes the render last over a second, so the ticker runs a few times.
+    // A slow encoder makes the render last over a second, so the ticker runs a few times. The
+    // audio is longer than the encoder's input pipe holds, or the pulls would end at once.
     QVERIFY(QFile::link(testsupport::toolsFolder() + QStringLiteral("/fake_encoder"),
                         appFilePath(QStringLiteral("lame"))));
-    qputenv("FAKE_ENCODER", "--fake-out-last-arg --fake-delay=40");
+    qputenv("FAKE_ENCODER", "--fake-out-last-arg --fake-delay=5");
 
     FakeWizard wizard;
+    wizard.seconds = 16.0;
     wizard.combo2->setCurrentText(QStringLiteral("32000"));
     QList<int> values;
     QObject::connect(wizard.timer4, &QTimer::timeout, [&] {
