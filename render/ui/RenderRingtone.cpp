@@ -90,8 +90,10 @@ public:
     }
 };
 
-std::optional<RingtoneFormat> chosenFormat(const RenderControls& c) {
-    // Tested in this order, each on its own.
+} // namespace
+
+std::optional<RingtoneFormat> chosenRingtoneFormat() {
+    const RenderControls& c = ui().controls;
     if (c.Option1 && c.Option1->isChecked())
         return RingtoneFormat::Wav;
     if (c.Option2 && c.Option2->isChecked())
@@ -100,8 +102,6 @@ std::optional<RingtoneFormat> chosenFormat(const RenderControls& c) {
         return RingtoneFormat::Ogg;
     return std::nullopt;
 }
-
-} // namespace
 
 void setRenderControls(const RenderControls& controls) {
     RenderUi& state = ui();
@@ -117,7 +117,7 @@ void setRenderControls(const RenderControls& controls) {
 bool RenderRingtone(const QString& outputPath) {
     const RenderControls& c = ui().controls;
     RenderChoices choices;
-    choices.format = chosenFormat(c);
+    choices.format = chosenRingtoneFormat();
     if (c.Combo2)
         choices.sampleRateText = c.Combo2->currentText();
     if (c.Combo3)

@@ -2,11 +2,13 @@
 // RenderRingtone: the render with its progress window, for the wizard's delivery actions.
 
 #include "platform/Result.h"
+#include "render/RingtoneFormat.h"
 
 #include <QMessageBox>
 #include <QString>
 
 #include <functional>
+#include <optional>
 
 class QComboBox;
 class QRadioButton;
@@ -37,6 +39,10 @@ struct RenderControls {
 /// Registers the wizard's controls (replacing earlier ones) and connects Timer4's tick, which
 /// moves the progress window's bar from EncodeStream's position and length.
 void setRenderControls(const RenderControls& controls);
+
+/// The format of the format option that is set (Option1 WAV, Option2 MP3, Option3 OGG, tested
+/// in that order), or none.
+std::optional<RingtoneFormat> chosenRingtoneFormat();
 
 /// Renders the ringtone to `outputPath` with the choices the wizard's controls hold now: the
 /// wizard is disabled and the progress window Form3 shown until the work is done; then the
