@@ -4,7 +4,6 @@
 #include "platform/PulseConnection.h"
 
 #include <QDebug>
-#include <QPointer>
 
 #include <algorithm>
 
@@ -47,6 +46,7 @@ struct AudioPlayer::Private {
     std::shared_ptr<PulseConnection> ownConnection; // made on demand when BASS_Init was not
     std::unique_ptr<Session> session;
     bool paused = false;
+    int64_t pausedPosition = 0; // what was heard when pause() was called
     quint64 generation = 0;
     mutable int64_t lastPosition = 0;
 
@@ -130,7 +130,9 @@ int64_t AudioPlayer::Private::Session::position() const {
     if (pa_stream_get_time(stream.get(), &playedUs) < 0)
         return startFrame; // no timing information yet
     const int64_t played = int64_t(playedUs * pa_usec_t(format.sampleRate) / PA_USEC_PER_SEC);
-    return std::clamp<int64_t>(startFrame + played, startFrame, endFrame);
+    // The clock is extrapolated between updates and runs on through an underrun; nothing can be
+    // heard that was not yet handed to the server.
+    return std::clamp<int64_t>(startFrame + played, startFrame, std::min(nextFrame, endFrame));
 }
 
 Result<AudioDevice> AudioPlayer::Private::device() {
@@ -170,14 +172,13 @@ void AudioPlayer::Private::onFailed(quint64 id) {
     if (!session || session->generation != id)
         return;
     QString reason;
-    int64_t position = 0;
     {
         PulseConnection::Lock lock(*session->connection);
         reason = session->connection->lastErrorText();
-        position = session->position();
     }
     qWarning().noquote() << "playback ended by the audio server:" << reason;
-    endSession(position);
+    // A failed stream has no clock any more: keep the last position the UI was given.
+    endSession(paused ? pausedPosition : lastPosition);
 }
 
 AudioPlayer::AudioPlayer(QObject* parent) : QObject(parent), d(std::make_unique<Private>(this)) {}
@@ -277,6 +278,10 @@ void AudioPlayer::pause() {
     if (!d->session || d->paused)
         return;
     PulseConnection::Lock lock(*d->session->connection);
+    // A corked stream's time no longer subtracts the sink's latency, and the server then takes
+    // back what the sink had not played yet; the clock wobbles meanwhile, so the position is
+    // held as it was when the user paused.
+    d->pausedPosition = d->session->position();
     pulse::forget(pa_stream_cork(d->session->stream.get(), 1, nullptr, nullptr));
     d->paused = true;
 }
@@ -306,9 +311,15 @@ bool AudioPlayer::isPaused() const {
 int64_t AudioPlayer::positionFrame() const {
     if (!d->session)
         return d->lastPosition;
+    if (d->paused)
+        return d->lastPosition = d->pausedPosition;
     PulseConnection::Lock lock(*d->session->connection);
     d->lastPosition = d->session->position();
     return d->lastPosition;
 }
 
 } // namespace chimora
+
+// Compiled here rather than in the library-wide moc unit, so that using the player links only
+// the player.
+#include "moc_AudioPlayer.cpp"
