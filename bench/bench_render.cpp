@@ -22,9 +22,9 @@
 #include <QWidget>
 
 #include <algorithm>
-#include <sys/resource.h>
 #include <cstdio>
 #include <functional>
+#include <sys/resource.h>
 #include <tuple>
 #include <vector>
 
