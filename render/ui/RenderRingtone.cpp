@@ -11,6 +11,7 @@
 #include <QPointer>
 #include <QProgressBar>
 #include <QRadioButton>
+#include <QScopeGuard>
 #include <QTimer>
 
 #include <algorithm>
@@ -26,6 +27,7 @@ struct RenderUi {
     QPointer<Form3> progress; // shown only during a render
     QMetaObject::Connection tick;
     std::function<void(QMessageBox::Icon, const QString&)> messageHandler;
+    bool rendering = false;
 };
 
 RenderUi& ui() {
@@ -115,6 +117,12 @@ void setRenderControls(const RenderControls& controls) {
 }
 
 bool RenderRingtone(const QString& outputPath) {
+    // The event-loop passes before the wizard is disabled could deliver a second click on a
+    // delivery button; a render inside a render would share the temporary file and stream.
+    if (ui().rendering)
+        return false;
+    ui().rendering = true;
+    const auto done = qScopeGuard([] { ui().rendering = false; });
     const RenderControls& c = ui().controls;
     RenderChoices choices;
     choices.format = chosenRingtoneFormat();

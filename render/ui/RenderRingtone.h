@@ -48,7 +48,8 @@ std::optional<RingtoneFormat> chosenRingtoneFormat();
 /// wizard is disabled and the progress window Form3 shown until the work is done; then the
 /// wizard is enabled again and gets the focus. Shows one message box (title "Chimora") when the
 /// render failed, naming what failed, or when the file got another rate, channel count or
-/// bitrate than chosen. Returns true when a complete file is at `outputPath`.
+/// bitrate than chosen. Returns true when a complete file is at `outputPath`. A call made while
+/// a render runs (from one of its event-loop passes) does nothing and returns false.
 bool RenderRingtone(const QString& outputPath);
 
 /// Replaces the message box (tests): called with the icon and the text instead of showing it.

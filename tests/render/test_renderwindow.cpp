@@ -39,6 +39,7 @@ struct FakeWizard {
     // What the stand-in editor saw while saving.
     double seconds = 3.0; // length of what the editor saves
     bool wizardEnabledDuringSave = true;
+    int nestedRenders = 0; // renders started from inside a render that went ahead
     QString labelDuringSave;
     int rate = 0, channels = 0;
 
@@ -74,6 +75,9 @@ struct FakeWizard {
         };
         c.saveEditorAudio = [this](const QString& path, bool selectionOnly, int) -> Result<void> {
             wizardEnabledDuringSave = window.isEnabled();
+            // A second click arriving during the render's event-loop passes.
+            if (RenderRingtone(path + QStringLiteral(".nested.mp3")))
+                ++nestedRenders;
             const auto forms = window.findChildren<Form3*>();
             if (forms.size() == 1 && forms.first()->isVisible())
                 labelDuringSave = forms.first()->Label1->text();
@@ -136,6 +140,7 @@ void TestRenderWindow::successLeavesWizardUsable() {
     QVERIFY(RenderRingtone(output));
 
     QVERIFY(!wizard.wizardEnabledDuringSave);
+    QCOMPARE(wizard.nestedRenders, 0);
     QCOMPARE(wizard.labelDuringSave, QStringLiteral("Preparing..."));
     QVERIFY(wizard.window.isEnabled());
     QVERIFY(wizard.window.findChildren<Form3*>().isEmpty());
