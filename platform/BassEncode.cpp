@@ -30,14 +30,16 @@ EncoderOutcome& lastOutcome() {
     return outcome;
 }
 
-/// The last line the encoder printed that says something (progress displays use '\r').
+/// The last line the encoder printed that says something: progress displays (redrawn with
+/// '\r', "[ 31.3%]" or "(21%)|") are not messages.
 QString lastMessageLine(const QByteArray& errorOutput) {
+    static const QRegularExpression progress(QStringLiteral("\\d%[\\])]"));
     const QStringList lines =
         QString::fromLocal8Bit(errorOutput)
             .split(QRegularExpression(QStringLiteral("[\r\n]")), Qt::SkipEmptyParts);
     for (auto it = lines.crbegin(); it != lines.crend(); ++it) {
         const QString line = it->trimmed();
-        if (!line.isEmpty())
+        if (!line.isEmpty() && !line.contains(progress))
             return line;
     }
     return {};

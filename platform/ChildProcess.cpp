@@ -26,6 +26,7 @@ namespace {
 
 constexpr int kTermGraceMs = 1000;
 constexpr int kInputPipeBytes = 1024 * 1024;
+constexpr int kFullPipeNapMs = 2;
 
 void closeFd(int& fd) {
     if (fd >= 0)
@@ -244,8 +245,9 @@ Result<void> ChildProcess::write(const char* data, qint64 bytes) {
                 QStringLiteral("Writing to %1 failed: %2").arg(name, systemError(err)));
         }
 
-        // The pipe is full: wait until the child reads, collecting what it prints meanwhile.
-        pollfd fds[3] = {{m_inputFd, POLLOUT, 0}, {m_errorFd, POLLIN, 0}, {m_outputFd, POLLIN, 0}};
+        // The pipe is full. Rather than wait for writability (the reader would then wake us for
+        // every few kilobytes it takes), nap briefly: the pipe holds far more than the child
+        // reads in a nap, so it never runs dry, and what the child prints is collected.
         const int wait = remainingMs(sinceProgress, m_stallTimeoutMs);
         if (wait == 0) {
             kill();
@@ -254,15 +256,15 @@ Result<void> ChildProcess::write(const char* data, qint64 bytes) {
                                           .arg(name)
                                           .arg(m_stallTimeoutMs / 1000.0));
         }
-        const int ready = ::poll(fds, 3, wait);
+        pollfd fds[2] = {{m_errorFd, POLLIN, 0}, {m_outputFd, POLLIN, 0}};
+        const int ready = ::poll(fds, 2, std::min(wait, kFullPipeNapMs));
         if (ready < 0 && errno != EINTR) {
             const int err = errno;
             return Error::internal(
                 QStringLiteral("Waiting for %1 failed: %2").arg(name, systemError(err)));
         }
-        if (fds[1].revents || fds[2].revents)
+        if (fds[0].revents || fds[1].revents)
             drainOutputs();
-        // POLLERR on a pipe's write end means the reader has gone; the next write says EPIPE.
     }
     return {};
 }

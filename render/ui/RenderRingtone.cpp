@@ -11,6 +11,7 @@
 #include <QPointer>
 #include <QProgressBar>
 #include <QRadioButton>
+#include <QScopeGuard>
 #include <QTimer>
 
 #include <algorithm>
@@ -26,6 +27,7 @@ struct RenderUi {
     QPointer<Form3> progress; // shown only during a render
     QMetaObject::Connection tick;
     std::function<void(QMessageBox::Icon, const QString&)> messageHandler;
+    bool rendering = false;
 };
 
 RenderUi& ui() {
@@ -90,8 +92,10 @@ public:
     }
 };
 
-std::optional<RingtoneFormat> chosenFormat(const RenderControls& c) {
-    // Tested in this order, each on its own.
+} // namespace
+
+std::optional<RingtoneFormat> chosenRingtoneFormat() {
+    const RenderControls& c = ui().controls;
     if (c.Option1 && c.Option1->isChecked())
         return RingtoneFormat::Wav;
     if (c.Option2 && c.Option2->isChecked())
@@ -100,8 +104,6 @@ std::optional<RingtoneFormat> chosenFormat(const RenderControls& c) {
         return RingtoneFormat::Ogg;
     return std::nullopt;
 }
-
-} // namespace
 
 void setRenderControls(const RenderControls& controls) {
     RenderUi& state = ui();
@@ -115,9 +117,15 @@ void setRenderControls(const RenderControls& controls) {
 }
 
 bool RenderRingtone(const QString& outputPath) {
+    // The event-loop passes before the wizard is disabled could deliver a second click on a
+    // delivery button; a render inside a render would share the temporary file and stream.
+    if (ui().rendering)
+        return false;
+    ui().rendering = true;
+    const auto done = qScopeGuard([] { ui().rendering = false; });
     const RenderControls& c = ui().controls;
     RenderChoices choices;
-    choices.format = chosenFormat(c);
+    choices.format = chosenRingtoneFormat();
     if (c.Combo2)
         choices.sampleRateText = c.Combo2->currentText();
     if (c.Combo3)

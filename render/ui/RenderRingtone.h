@@ -2,11 +2,13 @@
 // RenderRingtone: the render with its progress window, for the wizard's delivery actions.
 
 #include "platform/Result.h"
+#include "render/RingtoneFormat.h"
 
 #include <QMessageBox>
 #include <QString>
 
 #include <functional>
+#include <optional>
 
 class QComboBox;
 class QRadioButton;
@@ -38,11 +40,16 @@ struct RenderControls {
 /// moves the progress window's bar from EncodeStream's position and length.
 void setRenderControls(const RenderControls& controls);
 
+/// The format of the format option that is set (Option1 WAV, Option2 MP3, Option3 OGG, tested
+/// in that order), or none.
+std::optional<RingtoneFormat> chosenRingtoneFormat();
+
 /// Renders the ringtone to `outputPath` with the choices the wizard's controls hold now: the
 /// wizard is disabled and the progress window Form3 shown until the work is done; then the
 /// wizard is enabled again and gets the focus. Shows one message box (title "Chimora") when the
 /// render failed, naming what failed, or when the file got another rate, channel count or
-/// bitrate than chosen. Returns true when a complete file is at `outputPath`.
+/// bitrate than chosen. Returns true when a complete file is at `outputPath`. A call made while
+/// a render runs (from one of its event-loop passes) does nothing and returns false.
 bool RenderRingtone(const QString& outputPath);
 
 /// Replaces the message box (tests): called with the icon and the text instead of showing it.

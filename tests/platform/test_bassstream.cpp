@@ -177,6 +177,12 @@ void TestBassStream::encoderFailures_data() {
     QTest::newRow("exit code") << fake
                                << QStringList{"--fake-exit=4", "--fake-message=bad_input_file"}
                                << true << "fake_encoder failed (exit code 4): bad input file";
+    // The error stands before the last redraw of a progress display.
+    QTest::newRow("message before progress")
+        << fake
+        << QStringList{"--fake-exit=1", "--fake-message=Error:_disk_full",
+                       "--fake-message=[_45.3%]_[_0m01s_remaining]_|"}
+        << true << "fake_encoder failed (exit code 1): Error: disk full";
     QTest::newRow("crash") << fake << QStringList{"--fake-crash"} << true << "fake_encoder crashed";
 }
 

@@ -6,7 +6,8 @@
 //   --fake-out-last-arg    copy the input to the file named by the last argument
 //   --fake-args=PATH       write the arguments it got, one per line, to PATH
 //   --fake-stderr=BYTES    print that much chatter on standard error while reading
-//   --fake-message=TEXT    print TEXT (underscores become blanks) on standard error at the end
+//   --fake-message=TEXT    print TEXT (underscores become blanks) as a line on standard error
+//                          at the end; may be given several times
 //   --fake-read=BYTES      stop reading after that many bytes
 //   --fake-delay=MS        wait that long after each read of 4096 bytes (a slow encoder)
 //   --fake-exit=CODE       exit with CODE (default 0)
@@ -58,10 +59,11 @@ int main(int argc, char** argv) {
         else if (const char* v = value("--fake-stderr="))
             stderrBytes = std::atoll(v);
         else if (const char* v = value("--fake-message=")) {
-            message = v;
-            for (char& c : message)
+            std::string line = v;
+            for (char& c : line)
                 if (c == '_')
                     c = ' ';
+            message += line + "\n";
         } else if (const char* v = value("--fake-read="))
             readLimit = std::atoll(v);
         else if (const char* v = value("--fake-delay="))
@@ -119,7 +121,7 @@ int main(int argc, char** argv) {
     if (out)
         std::fclose(out);
     if (!message.empty())
-        std::fprintf(stderr, "%s\n", message.c_str());
+        std::fprintf(stderr, "%s", message.c_str());
     std::fflush(stderr);
     if (hangAfter)
         for (;;)
