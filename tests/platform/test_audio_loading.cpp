@@ -208,6 +208,8 @@ private slots:
                                  << "does not exist";
         QTest::newRow("cd track") << "Track01.cda"
                                   << "audio CD";
+        QTest::newRow("cd track renamed") << "Track02.wav"
+                                          << "audio CD";
         QTest::newRow("video without audio") << "video.avi"
                                              << "no audio";
         QTest::newRow("text") << "notes.wav"
@@ -222,7 +224,7 @@ private slots:
             QVERIFY(f.open(QIODevice::WriteOnly));
         } else if (name == "folder.wav") {
             QVERIFY(QDir(m_dir.path()).mkpath(name));
-        } else if (name == "Track01.cda") {
+        } else if (name.startsWith("Track0")) {
             QFile f(path);
             QVERIFY(f.open(QIODevice::WriteOnly));
             QByteArray cda("RIFF\x24\0\0\0CDDAfmt \x18\0\0\0", 20);
