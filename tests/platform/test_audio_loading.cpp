@@ -304,6 +304,37 @@ private slots:
         QVERIFY(doc.isEmpty());
         QCOMPARE(finished.count(), 1);
     }
+
+    // A slot that opens another file as soon as audio shows (a user clicking fast) must
+    // neither hang nor end up with the first file's audio, whether the first load is still
+    // running or delivering its last piece.
+    void loadFromASlotWhileLoading_data() {
+        QTest::addColumn<int>("firstSeconds");
+        QTest::newRow("first load running") << 120;
+        QTest::newRow("first load ending") << 1;
+    }
+    void loadFromASlotWhileLoading() {
+        QFETCH(int, firstSeconds);
+        const QString first = file(QStringLiteral("first-%1.ogg").arg(firstSeconds));
+        QVERIFY(makeTone(first, firstSeconds, 44100, 2, {"-c:a", "libvorbis"}));
+        const QString other = makeKind("vox");
+        AudioDocument doc;
+        bool switched = false;
+        connect(&doc, &AudioDocument::contentChanged, this, [&] {
+            if (!switched && doc.frameCount() > 0) {
+                switched = true;
+                doc.load(other);
+            }
+        });
+        QSignalSpy finished(&doc, &AudioDocument::loadFinished);
+        doc.load(first);
+        QTRY_VERIFY_WITH_TIMEOUT(finished.count() > 0, 20000);
+        QTest::qWait(200);
+        QCOMPARE(finished.count(), 1);
+        QCOMPARE(doc.path(), other);
+        QCOMPARE(doc.format(), (AudioFormat{8000, 1}));
+        QCOMPARE(doc.frameCount(), int64_t(16000));
+    }
 };
 
 QTEST_GUILESS_MAIN(TestAudioLoading)
