@@ -12,8 +12,10 @@
 #include <atomic>
 #include <cmath>
 #include <cstring>
+#include <functional>
 #include <limits>
 #include <mutex>
+#include <optional>
 #include <thread>
 
 namespace chimora {
