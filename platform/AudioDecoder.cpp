@@ -12,6 +12,7 @@ extern "C" {
 #include <QLoggingCategory>
 
 #include <cstring>
+#include <future>
 #include <mutex>
 
 #include <sys/mman.h>
@@ -161,6 +162,13 @@ public:
         madvise(reinterpret_cast<void*>(aligned), bytes, MADV_HUGEPAGE); // a hint only
         return std::shared_ptr<Slab>(new Slab(reinterpret_cast<int16_t*>(aligned), bytes));
     }
+    /// Writes to every page so the system maps it now rather than when the decoder gets
+    /// there; run on another thread, that takes first-touch costs off the decoding thread.
+    void prefault() const {
+        volatile char* p = reinterpret_cast<char*>(m_data);
+        for (size_t i = 0; i < m_bytes; i += 4096)
+            p[i] = 0;
+    }
     ~Slab() { munmap(m_data, m_bytes); }
     int16_t* data() const { return m_data; }
     size_t samples() const { return m_bytes / sizeof(int16_t); }
@@ -173,7 +181,7 @@ private:
 
 // Gathers converted frames into blocks of SampleBlock::kLoadFrames frames and hands each one
 // on when full. The blocks' memory comes from slabs that start small (short files stay small)
-// and grow to 16 blocks.
+// and grow to 16 blocks; the next slab is prepared on another thread meanwhile.
 class BlockBuilder {
 public:
     BlockBuilder(int channels, const DecodeSink& sink) : m_channels(channels), m_sink(sink) {}
@@ -219,8 +227,14 @@ private:
             return true;
         const size_t blockSamples = size_t(SampleBlock::kLoadFrames * m_channels);
         if (!m_slab || m_slabUsed + blockSamples > m_slab->samples()) {
-            m_slab = Slab::make(size_t(m_slabBlocks) * blockSamples * sizeof(int16_t));
+            m_slab = m_next.valid() ? m_next.get() : makeSlab(m_slabBlocks, m_channels);
             m_slabBlocks = std::min(m_slabBlocks * 2, 16);
+            m_next = std::async(std::launch::async, [n = m_slabBlocks, ch = m_channels] {
+                auto slab = makeSlab(n, ch);
+                if (slab)
+                    slab->prefault();
+                return slab;
+            });
             m_slabUsed = 0;
             if (!m_slab)
                 return false;
@@ -229,9 +243,15 @@ private:
         m_slabUsed += blockSamples;
         return true;
     }
+    static std::shared_ptr<Slab> makeSlab(int blocks, int channels) {
+        return Slab::make(size_t(blocks) * size_t(SampleBlock::kLoadFrames) * size_t(channels) *
+                          sizeof(int16_t));
+    }
+
     int m_channels;
     const DecodeSink& m_sink;
     std::shared_ptr<Slab> m_slab;
+    std::future<std::shared_ptr<Slab>> m_next; ///< the slab after this one, being prepared
     int m_slabBlocks = 1;
     size_t m_slabUsed = 0; ///< samples of m_slab given to blocks
     int16_t* m_block = nullptr;
