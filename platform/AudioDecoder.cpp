@@ -12,7 +12,10 @@ extern "C" {
 #include <QLoggingCategory>
 
 #include <cstring>
+#include <future>
 #include <mutex>
+
+#include <sys/mman.h>
 
 namespace chimora {
 
@@ -67,6 +70,15 @@ bool hasContainerSignature(const QString& path) {
            head.startsWith("fLaC") || head.startsWith(QByteArray(asfGuid, 8));
 }
 
+// A CD track as the file manager shows it: a small RIFF "CDDA" file, whatever its name.
+bool isCdTrackPointer(const QString& path) {
+    QFile f(path);
+    if (!f.open(QIODevice::ReadOnly))
+        return false;
+    const QByteArray head = f.read(12);
+    return head.startsWith("RIFF") && head.mid(8, 4) == "CDDA";
+}
+
 // How to open a file: a forced input format with its options, or probing (format null).
 struct OpenPlan {
     const AVInputFormat* format = nullptr;
@@ -77,7 +89,7 @@ struct OpenPlan {
 
 Result<void> planOpen(const QString& path, const RawPcmParams* raw, OpenPlan& plan) {
     const QString ext = QFileInfo(path).suffix().toLower();
-    if (ext == QLatin1String("cda"))
+    if (ext == QLatin1String("cda") || isCdTrackPointer(path))
         return unreadable(path, QStringLiteral("it is only a pointer to a track on an audio CD, "
                                                "not the audio itself. Rip the track to a file "
                                                "first, then open that file."));
@@ -122,37 +134,128 @@ Result<void> planOpen(const QString& path, const RawPcmParams* raw, OpenPlan& pl
     return {};
 }
 
-// Gathers converted frames into blocks of a fixed size and hands each one on when full.
+// A large buffer of samples that many blocks share. Large ones are aligned to 2 MiB and asked
+// to use huge pages: fresh memory otherwise faults in 4 KiB at a time, which for an hour of
+// audio cost more than a second of a load (measured: 1.5 s against 0.07 s for 605 MiB).
+class Slab {
+public:
+    static std::shared_ptr<Slab> make(size_t bytes) {
+        constexpr size_t kHuge = size_t(2) << 20;
+        if (bytes < kHuge) {
+            void* p =
+                mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+            return p == MAP_FAILED
+                       ? nullptr
+                       : std::shared_ptr<Slab>(new Slab(static_cast<int16_t*>(p), bytes));
+        }
+        // Map more than needed, then give back the unaligned head and the tail.
+        void* raw = mmap(nullptr, bytes + kHuge, PROT_READ | PROT_WRITE,
+                         MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+        if (raw == MAP_FAILED)
+            return nullptr;
+        const uintptr_t start = reinterpret_cast<uintptr_t>(raw);
+        const uintptr_t aligned = (start + kHuge - 1) & ~uintptr_t(kHuge - 1);
+        if (aligned > start)
+            munmap(raw, aligned - start);
+        if (const size_t tail = (start + bytes + kHuge) - (aligned + bytes); tail > 0)
+            munmap(reinterpret_cast<void*>(aligned + bytes), tail);
+        madvise(reinterpret_cast<void*>(aligned), bytes, MADV_HUGEPAGE); // a hint only
+        return std::shared_ptr<Slab>(new Slab(reinterpret_cast<int16_t*>(aligned), bytes));
+    }
+    /// Writes to every page so the system maps it now rather than when the decoder gets
+    /// there; run on another thread, that takes first-touch costs off the decoding thread.
+    void prefault() const {
+        volatile char* p = reinterpret_cast<char*>(m_data);
+        for (size_t i = 0; i < m_bytes; i += 4096)
+            p[i] = 0;
+    }
+    ~Slab() { munmap(m_data, m_bytes); }
+    int16_t* data() const { return m_data; }
+    size_t samples() const { return m_bytes / sizeof(int16_t); }
+
+private:
+    Slab(int16_t* data, size_t bytes) : m_data(data), m_bytes(bytes) {}
+    int16_t* m_data;
+    size_t m_bytes;
+};
+
+// Gathers converted frames into blocks of SampleBlock::kLoadFrames frames and hands each one
+// on when full. The blocks' memory comes from slabs that start small (short files stay small)
+// and grow to 16 blocks; the next slab is prepared on another thread meanwhile.
 class BlockBuilder {
 public:
-    BlockBuilder(int channels, const DecodeSink& sink) : m_channels(channels), m_sink(sink) {
-        m_current.reserve(size_t(SampleBlock::kLoadFrames * channels));
+    BlockBuilder(int channels, const DecodeSink& sink) : m_channels(channels), m_sink(sink) {}
+
+    /// Where `frames` frames can be written straight into the current block, or null when they
+    /// do not fit (then use append()).
+    int16_t* writePointer(int64_t frames) {
+        if (!ensureBlock() || frames > SampleBlock::kLoadFrames - m_filled)
+            return nullptr;
+        return m_block + m_filled * m_channels;
     }
-    void append(const int16_t* samples, int64_t frames) {
+    /// Counts `frames` frames written at writePointer().
+    void commit(int64_t frames) {
+        m_filled += frames;
+        m_total += frames;
+        if (m_filled == SampleBlock::kLoadFrames)
+            flush();
+    }
+    bool append(const int16_t* samples, int64_t frames) {
         while (frames > 0) {
-            const int64_t room = SampleBlock::kLoadFrames - int64_t(m_current.size()) / m_channels;
-            const int64_t n = std::min(room, frames);
-            m_current.insert(m_current.end(), samples, samples + n * m_channels);
+            if (!ensureBlock())
+                return false;
+            const int64_t n = std::min(SampleBlock::kLoadFrames - m_filled, frames);
+            std::memcpy(m_block + m_filled * m_channels, samples,
+                        size_t(n * m_channels) * sizeof(int16_t));
             samples += n * m_channels;
             frames -= n;
-            m_total += n;
-            if (n == room)
-                flush();
+            commit(n);
         }
+        return true;
     }
     void flush() {
-        if (m_current.empty())
-            return;
-        m_sink.block(SampleBlock::make(m_channels, std::move(m_current)));
-        m_current = {};
-        m_current.reserve(size_t(SampleBlock::kLoadFrames * m_channels));
+        if (m_filled > 0)
+            m_sink.block(SampleBlock::adopt(m_channels, m_slab, m_block, m_filled));
+        m_block = nullptr;
+        m_filled = 0;
     }
     int64_t total() const { return m_total; }
 
 private:
+    bool ensureBlock() {
+        if (m_block)
+            return true;
+        const size_t blockSamples = size_t(SampleBlock::kLoadFrames * m_channels);
+        if (!m_slab || m_slabUsed + blockSamples > m_slab->samples()) {
+            m_slab = m_next.valid() ? m_next.get() : makeSlab(m_slabBlocks, m_channels);
+            m_slabBlocks = std::min(m_slabBlocks * 2, 16);
+            m_next = std::async(std::launch::async, [n = m_slabBlocks, ch = m_channels] {
+                auto slab = makeSlab(n, ch);
+                if (slab)
+                    slab->prefault();
+                return slab;
+            });
+            m_slabUsed = 0;
+            if (!m_slab)
+                return false;
+        }
+        m_block = m_slab->data() + m_slabUsed;
+        m_slabUsed += blockSamples;
+        return true;
+    }
+    static std::shared_ptr<Slab> makeSlab(int blocks, int channels) {
+        return Slab::make(size_t(blocks) * size_t(SampleBlock::kLoadFrames) * size_t(channels) *
+                          sizeof(int16_t));
+    }
+
     int m_channels;
     const DecodeSink& m_sink;
-    std::vector<int16_t> m_current;
+    std::shared_ptr<Slab> m_slab;
+    std::future<std::shared_ptr<Slab>> m_next; ///< the slab after this one, being prepared
+    int m_slabBlocks = 1;
+    size_t m_slabUsed = 0; ///< samples of m_slab given to blocks
+    int16_t* m_block = nullptr;
+    int64_t m_filled = 0; ///< frames in the current block
     int64_t m_total = 0;
 };
 
@@ -168,6 +271,8 @@ Result<void> decodeAudioFile(const QString& path, const RawPcmParams* raw,
         return unreadable(path, QStringLiteral("the file does not exist."));
     if (info.isDir())
         return unreadable(path, QStringLiteral("it is a folder, not a file."));
+    if (!info.isFile()) // a pipe or a device would never end
+        return unreadable(path, QStringLiteral("it is not an ordinary file."));
     {
         QFile probe(path);
         if (!probe.open(QIODevice::ReadOnly))
@@ -287,13 +392,19 @@ Result<void> decodeAudioFile(const QString& path, const RawPcmParams* raw,
         const int capacity = swr_get_out_samples(swr.get(), f->nb_samples);
         if (capacity <= 0)
             return {};
-        converted.resize(size_t(capacity) * size_t(out.channels));
-        uint8_t* dst = reinterpret_cast<uint8_t*>(converted.data());
+        // Straight into the block when it fits (nearly always), else through a buffer.
+        int16_t* direct = builder->writePointer(capacity);
+        if (!direct)
+            converted.resize(size_t(capacity) * size_t(out.channels));
+        uint8_t* dst = reinterpret_cast<uint8_t*>(direct ? direct : converted.data());
         const int n = swr_convert(swr.get(), &dst, capacity,
                                   const_cast<const uint8_t**>(f->extended_data), f->nb_samples);
         if (n < 0)
             return Error::badInput(ff::errorText(n));
-        builder->append(converted.data(), n);
+        if (direct)
+            builder->commit(n);
+        else if (!builder->append(converted.data(), n))
+            return Error::environment(QStringLiteral("out of memory"));
         return {};
     };
 
@@ -349,8 +460,8 @@ Result<void> decodeAudioFile(const QString& path, const RawPcmParams* raw,
         converted.resize(size_t(4096) * size_t(out.channels));
         uint8_t* dst = reinterpret_cast<uint8_t*>(converted.data());
         const int n = swr_convert(swr.get(), &dst, 4096, nullptr, 0);
-        if (n > 0)
-            builder->append(converted.data(), n);
+        if (n > 0 && !builder->append(converted.data(), n))
+            lastError = QStringLiteral("out of memory");
     }
     if (builder)
         builder->flush();

@@ -5,6 +5,7 @@
 #include "platform/AudioDocument.h"
 
 #include <cstdint>
+#include <memory>
 #include <vector>
 
 namespace chimora {
@@ -20,12 +21,16 @@ public:
     /// Takes `samples` (interleaved, a whole number of frames of `channels`) and computes the
     /// summaries. Any thread.
     static BlockPtr make(int channels, std::vector<int16_t> samples);
+    /// A block over `frames` frames at `samples`, memory that `owner` keeps alive and that
+    /// nobody changes any more (a loader's large buffer shared by many blocks).
+    static BlockPtr adopt(int channels, std::shared_ptr<const void> owner, const int16_t* samples,
+                          int64_t frames);
     /// Copies frames [from, to) of `source` into a new block.
     static BlockPtr copyOf(const SampleBlock& source, int64_t from, int64_t to);
 
     int channels() const { return m_channels; }
     int64_t frames() const { return m_frames; }
-    const int16_t* data() const { return m_samples.data(); }
+    const int16_t* data() const { return m_data; }
 
     /// Exact min/max of `channel` over frames [from, to) of this block (from < to, both within
     /// the block). Costs at most a few hundred steps whatever the range: summaries cover the
@@ -41,13 +46,15 @@ public:
     SampleBlock& operator=(const SampleBlock&) = delete;
 
 private:
-    SampleBlock(int channels, std::vector<int16_t> samples);
+    SampleBlock(int channels, std::shared_ptr<const void> owner, const int16_t* samples,
+                int64_t frames);
     Peak rawPeak(int channel, int64_t from, int64_t to) const;
     Peak finePeak(int channel, int64_t from, int64_t to) const;
 
     int m_channels;
     int64_t m_frames;
-    std::vector<int16_t> m_samples;
+    std::shared_ptr<const void> m_owner; ///< keeps m_data alive
+    const int16_t* m_data;
     std::vector<Peak> m_fine;   ///< [unit * channels + channel], unit = kFineFrames frames
     std::vector<Peak> m_coarse; ///< [unit * channels + channel], unit = kCoarseFrames frames
     std::vector<Peak> m_whole;  ///< [channel]
