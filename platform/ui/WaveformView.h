@@ -50,6 +50,9 @@ public:
     void setPlayhead(int64_t frame);
     int64_t playhead() const { return m_playhead; }
     void setTimeFormat(TimeFormat format);
+    /// Text shown in place of the waveform (a hint, loading, or why the file could not be
+    /// read); empty while audio is shown.
+    QString message() const;
     TimeFormat timeFormat() const { return m_timeFormat; }
 
     QSize sizeHint() const override { return {600, 260}; }
@@ -74,7 +77,6 @@ private:
     void onContentChanged();
     void onLoadStarted();
     bool isNearSelectionEdge(double x) const;
-    QString messageText() const;
     void paintRuler(QPainter& p, int sampleRate) const;
     void paintChannel(QPainter& p, const AudioSnapshot& snap, int channel, const QRect& lane,
                       const QColor& color);
@@ -96,7 +98,7 @@ private:
 
     // Reused between paints so a repaint allocates nothing.
     std::vector<Peak> m_peaks;
-    std::vector<QLineF> m_lines;
+    std::vector<QRect> m_rects;
     std::vector<QPointF> m_points;
 };
 
