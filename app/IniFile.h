@@ -1,0 +1,63 @@
+#pragma once
+// Private-profile (INI) files: "[section]" header lines and "key=value" lines, edited in place
+// so that every other section, key, comment and blank line stays as it was.
+//
+// Reading rules: section and key names are compared without regard to case; a value is
+// trimmed of surrounding blanks, and one pair of matching surrounding quotes (" or ') is
+// dropped; a value comes back cut to its first 254 characters. A missing file, section or key
+// reads as an empty text.
+//
+// Line breaks: a value is one line in the file. A text holding line breaks is written as a
+// double-quoted string with backslash escapes (\n, \r, \\, \") and decoded again on reading. A
+// one-line text is always written byte for byte as it is.
+//
+// Text is UTF-8. Files are written whole to a temporary file beside the target and renamed
+// over it, so a crash or a full disk never leaves a truncated file.
+
+#include <QString>
+#include <QStringList>
+
+namespace chimora {
+
+class IniFile {
+public:
+    /// Reads `path`; a missing or unreadable file gives an empty document (see wasRead()).
+    explicit IniFile(const QString& path);
+
+    /// True when the file existed and could be read.
+    bool wasRead() const { return m_wasRead; }
+
+    /// The value under [section] key, by the reading rules above.
+    QString value(const QString& section, const QString& key) const;
+
+    /// Stores `value` under [section] key, creating the section or key as needed and replacing
+    /// an existing value in place.
+    void setValue(const QString& section, const QString& key, const QString& value);
+
+    /// Writes the document to the file atomically. Returns false when the file cannot be
+    /// written (read-only file or folder, full disk, or a file that exists but could not be
+    /// read); the file on disk is then unchanged.
+    bool save() const;
+
+    /// The most characters a value reads back with.
+    static constexpr int MaxValueLength = 254;
+
+private:
+    int findSection(const QString& section) const;
+    int findKey(int sectionLine, const QString& key, QString* rawValue) const;
+
+    QString m_path;
+    QStringList m_lines;
+    QString m_newline = QStringLiteral("\n");
+    bool m_wasRead = false;
+};
+
+/// Returns the text stored under [section] key of `file`, or an empty text.
+QString ReadIniValue(const QString& section, const QString& key, const QString& file);
+
+/// Stores `value` under [section] key of `file`, creating what is missing. Reports nothing;
+/// returns false when the file could not be written, for callers that care.
+bool WriteIniValue(const QString& section, const QString& key, const QString& value,
+                   const QString& file);
+
+} // namespace chimora

@@ -1,0 +1,272 @@
+// The wizard window against the real test audio server: start-up with missing, empty and odd
+// settings files, page navigation and button states, choices kept across runs, and start-up
+// without any audio server (the program ends and the settings file stays as it was).
+
+#include "TestSupport.h"
+#include "app/Settings.h"
+#include "app/ui/Form1.h"
+#include "app/ui/Startup.h"
+#include "platform/AppFolder.h"
+
+#include <QApplication>
+#include <QComboBox>
+#include <QFile>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QProcess>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+
+using namespace chimora;
+
+namespace {
+
+QByteArray readAll(const QString& path)
+{
+    QFile f(path);
+    f.open(QIODevice::ReadOnly);
+    return f.readAll();
+}
+
+void writeAll(const QString& path, const QByteArray& bytes)
+{
+    QFile f(path);
+    f.open(QIODevice::WriteOnly | QIODevice::Truncate);
+    f.write(bytes);
+}
+
+int shownPage(const Form1& w)
+{
+    int shown = -1;
+    for (int i = 0; i < int(w.mainP.size()); ++i) {
+        if (w.mainP[i]->isVisible()) {
+            if (shown >= 0)
+                return -2; // more than one page shown
+            shown = i;
+        }
+    }
+    return shown;
+}
+
+// Accepts the next message box and records its title and text.
+struct MessageBoxCatcher {
+    QString title, text;
+    void arm()
+    {
+        QTimer::singleShot(50, [this] { poll(); });
+    }
+    void poll()
+    {
+        if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+            title = box->windowTitle();
+            text = box->text();
+            box->accept();
+            return;
+        }
+        QTimer::singleShot(20, [this] { poll(); });
+    }
+};
+
+} // namespace
+
+class TestWizard : public QObject {
+    Q_OBJECT
+    QTemporaryDir m_dir;
+    QString m_settings;
+
+    std::unique_ptr<Form1> start()
+    {
+        auto w = StartChimora();
+        if (w)
+            QTest::qWaitForWindowExposed(w.get());
+        return w;
+    }
+
+private slots:
+    void initTestCase()
+    {
+        if (!testsupport::havePulseServer())
+            QSKIP("the test audio server is not running (scripts/test starts it)");
+        setAppFolderForTesting(m_dir.path());
+        m_settings = m_dir.filePath("settings.ini");
+    }
+
+    void firstStartCreatesDefaultsAndShowsSourcePage()
+    {
+        QFile::remove(m_settings);
+        auto w = start();
+        QVERIFY(w);
+        QVERIFY(QFile::exists(m_settings));
+        QCOMPARE(w->windowTitle(), QString("Chimora"));
+        QCOMPARE(w->size(), QSize(617, 473));
+        QCOMPARE(shownPage(*w), 0);
+        QCOMPARE(w->fPos, qint16(0));
+        QVERIFY(!w->Command1->isEnabled());
+        QVERIFY(!w->Command2->isEnabled());
+        QCOMPARE(w->Combo1->currentText(), QString("Use the entire song as ringtone"));
+        QCOMPARE(w->Text1->text(), QString("ringtone"));
+        QVERIFY(w->Option2->isChecked());
+        QCOMPARE(w->Combo2->currentText(), QString("24000"));
+        QCOMPARE(w->Combo3->currentText(), QString("160"));
+        QCOMPARE(w->Combo4->currentText(), QString("Stereo"));
+        QCOMPARE(w->Combo3->count(), 15);
+        QCOMPARE(w->Combo2->count(), 7);
+        w->Form_Unload();
+    }
+
+    void navigationKeepsPageAndButtonsInStep()
+    {
+        auto w = start();
+        QVERIFY(w);
+        // Leaving the source page forward is the source buttons' job.
+        w->fPos = 1;
+        w->ShowFrame(w->fPos);
+        QCOMPARE(shownPage(*w), 1);
+        QVERIFY(w->Command1->isEnabled() && w->Command2->isEnabled());
+
+        QTest::mouseClick(w->Command2, Qt::LeftButton);
+        QCOMPARE(w->fPos, qint16(2));
+        QCOMPARE(shownPage(*w), 2);
+        QVERIFY(w->Command1->isEnabled());
+        QVERIFY(!w->Command2->isEnabled());
+
+        // Pages 3 to 8 do not exist: the options page stays, fPos stops at 8.
+        for (int i = 0; i < 10; ++i)
+            w->Command2_Click();
+        QCOMPARE(w->fPos, qint16(8));
+        QCOMPARE(shownPage(*w), 2);
+        for (qint16 p : {qint16(-1), qint16(3), qint16(7), qint16(8)})
+            w->ShowFrame(p);
+        QCOMPARE(shownPage(*w), 2);
+        QVERIFY(!w->Command2->isEnabled());
+
+        w->fPos = 2;
+        QTest::mouseClick(w->Command1, Qt::LeftButton);
+        QCOMPARE(shownPage(*w), 1);
+        QTest::mouseClick(w->Command1, Qt::LeftButton);
+        QCOMPARE(shownPage(*w), 0);
+        w->Command1_Click();
+        QCOMPARE(w->fPos, qint16(0));
+        QVERIFY(!w->Command1->isEnabled() && !w->Command2->isEnabled());
+        w->Form_Unload();
+    }
+
+    void savedChoicesComeBack_data()
+    {
+        QTest::addColumn<QByteArray>("file");
+        QTest::addColumn<QString>("format");  // checked option's text
+        QTest::addColumn<QString>("rate");    // "" = no selection
+        QTest::addColumn<QString>("bitrate");
+        QTest::addColumn<QString>("channels");
+        QTest::addColumn<QByteArray>("savedLines"); // what closing writes back
+
+        QTest::newRow("ogg and last bitrate")
+            << QByteArray("[Main]\n1=x\n2=14\n3=0\n4=2\n5=bell\n6=6\n") << "OGG" << "8000" << "8" << "Mono"
+            << QByteArray("2=14\n3=0\n4=2\n5=bell\n6=6\n");
+        QTest::newRow("index past its list")
+            << QByteArray("[Main]\n2=15\n3=2\n4=1\n6=7\n") << "MP3" << "" << "" << ""
+            << QByteArray("2=-1\n3=-1\n4=1\n6=-1\n");
+        QTest::newRow("unknown format shows wav")
+            << QByteArray("[Main]\n2=0\n3=1\n4=7\n6=0\n") << "WAV" << "32000" << "320" << "Stereo"
+            << QByteArray("4=0\n");
+        QTest::newRow("empty file") << QByteArray() << "WAV" << "32000" << "320" << "Mono"
+                                    << QByteArray("2=0\n3=0\n4=0\n5=\n6=0\n");
+        QTest::newRow("odd file")
+            << QByteArray("garbage\x01\x02\n[mAIN]\n2 = 3.5 kbps\n4=  1e0 \n6=-0.4\n3\n[Main]\n3=1\n")
+            << "MP3" << "32000" << "160" << "Mono" << QByteArray("2=4\n4=1\n6=0\n3\n");
+    }
+    void savedChoicesComeBack()
+    {
+        QFETCH(QByteArray, file);
+        QFETCH(QString, format);
+        QFETCH(QString, rate);
+        QFETCH(QString, bitrate);
+        QFETCH(QString, channels);
+        QFETCH(QByteArray, savedLines);
+        writeAll(m_settings, file);
+        auto w = start();
+        QVERIFY(w);
+        QCOMPARE(readAll(m_settings), file); // start-up never rewrites an existing file
+        QRadioButton* checked = w->Option1->isChecked() ? w->Option1
+                                : w->Option2->isChecked() ? w->Option2
+                                                          : w->Option3;
+        QCOMPARE(checked->text(), format);
+        QCOMPARE(w->Combo2->currentText(), rate);
+        QCOMPARE(w->Combo3->currentText(), bitrate);
+        QCOMPARE(w->Combo4->currentText(), channels);
+        w->close(); // the closing sequence
+        const QByteArray saved = readAll(m_settings);
+        QVERIFY2(saved.contains(savedLines), saved.constData());
+    }
+
+    void closingStoresTheChoicesForNextStart()
+    {
+        QFile::remove(m_settings);
+        {
+            auto w = start();
+            QVERIFY(w);
+            w->Option3->setChecked(true);
+            w->Combo2->setCurrentIndex(5);
+            w->Text1->setText("my tone");
+            QTest::mouseClick(w->Command3, Qt::LeftButton); // "Cancel" closes too
+        }
+        auto w = start();
+        QVERIFY(w);
+        QVERIFY(w->Option3->isChecked());
+        QCOMPARE(w->Combo2->currentText(), QString("11025"));
+        QCOMPARE(w->Text1->text(), QString("my tone"));
+        w->Form_Unload();
+    }
+
+    void nameFieldSelectsAllOnFocus()
+    {
+        auto w = start();
+        QVERIFY(w);
+        w->fPos = 2;
+        w->ShowFrame(2);
+        w->Text1->setText("ringtone");
+        w->Text1->deselect();
+        w->activateWindow();
+        w->Text1->setFocus(Qt::TabFocusReason);
+        QTRY_COMPARE(w->Text1->selectedText(), QString("ringtone"));
+        w->Form_Unload();
+    }
+
+    void noAudioServerEndsWithoutTouchingSettings()
+    {
+        const QByteArray server = qgetenv("PULSE_SERVER");
+        qputenv("PULSE_SERVER", "unix:/nonexistent/chimora-test/native");
+        writeAll(m_settings, "[Main]\n4=2\n");
+        MessageBoxCatcher box;
+        box.arm();
+        auto w = StartChimora();
+        qputenv("PULSE_SERVER", server);
+        QVERIFY(!w);
+        QCOMPARE(box.title, QString("Error"));
+        QCOMPARE(box.text, QString("Can't initialize device\n\nerror code: 3"));
+        QCOMPARE(readAll(m_settings), QByteArray("[Main]\n4=2\n"));
+    }
+
+    void copiedProgramKeepsSettingsInItsOwnFolder()
+    {
+        const QString built = QCoreApplication::applicationDirPath() + "/../chimora";
+        if (!QFile::exists(built))
+            QSKIP("the program is not built");
+        QTemporaryDir install;
+        const QString program = install.filePath("chimora");
+        QVERIFY(QFile::copy(built, program));
+        QProcess p;
+        p.start(program, {});
+        QVERIFY(p.waitForStarted());
+        QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(install.filePath("settings.ini")), 20000);
+        p.kill();
+        p.waitForFinished();
+        QVERIFY(readAll(install.filePath("settings.ini")).startsWith("[Main]\n1=test\n"));
+    }
+};
+
+QTEST_MAIN(TestWizard)
+#include "test_wizard.moc"
