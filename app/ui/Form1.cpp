@@ -1,10 +1,12 @@
 #include "app/ui/Form1.h"
 
 #include "app/Settings.h"
+#include "app/ui/PictureButton.h"
 #include "platform/Bass.h"
 #include "platform/ui/AudioEditor.h"
 #include "platform/ui/ErrorBox.h"
 
+#include <QAbstractItemView>
 #include <QAction>
 #include <QApplication>
 #include <QCloseEvent>
@@ -68,15 +70,10 @@ QLabel* makeLabel(QWidget* page, const char* name, const QString& text, bool bol
     return label;
 }
 
-QToolButton* makePictureButton(QWidget* page, const char* name, const QString& caption)
+PictureButton* makePictureButton(QWidget* page, const char* name, const QString& caption)
 {
-    auto* button = new QToolButton(page);
+    auto* button = new PictureButton(caption, page);
     button->setObjectName(QString::fromLatin1(name));
-    button->setText(caption);
-    button->setAccessibleName(caption);
-    button->setToolButtonStyle(Qt::ToolButtonTextUnderIcon);
-    button->setIconSize(QSize(48, 48));
-    button->setFocusPolicy(Qt::StrongFocus);
     return button;
 }
 
@@ -142,7 +139,8 @@ Form1::Form1(QWidget* parent) : QWidget(parent)
     setFixedSize(9255 / TwipsPerPixel, 7095 / TwipsPerPixel);
     setAcceptDrops(true);
 
-    QFont f(QStringLiteral("Sans Serif"));
+    // A face with the proportions the window's fixed layout was drawn for.
+    QFont f(QStringLiteral("Liberation Sans"));
     f.setStyleHint(QFont::SansSerif);
     f.setPointSizeF(8.25);
     setFont(f);
@@ -162,6 +160,8 @@ Form1::Form1(QWidget* parent) : QWidget(parent)
         mainP[i] = new QWidget(this);
         mainP[i]->setObjectName(QStringLiteral("mainP%1").arg(i));
         place(mainP[i], 0, 960, 9255, 5415);
+        // Pages lie over the lower part of the header band.
+        mainP[i]->setAutoFillBackground(true);
         mainP[i]->setVisible(false);
     }
     buildSourcePage();
@@ -217,6 +217,8 @@ void Form1::buildBands()
     Label38->setCursor(Qt::PointingHandCursor);
     Label38->setAccessibleName(shown);
     Label38->setToolTip(address);
+    // The address decides the width, so it is never cut off.
+    Label38->resize(std::max(Label38->width(), Label38->sizeHint().width()), Label38->height());
 
     connect(Command1, &QPushButton::clicked, this, &Form1::Command1_Click);
     connect(Command2, &QPushButton::clicked, this, &Form1::Command2_Click);
@@ -239,7 +241,7 @@ void Form1::buildSourcePage()
     place(Command5, 1080, 2040, 1455, 1455);
     Command4 = makePictureButton(page, "Command4", QStringLiteral("Record new file"));
     place(Command4, 1080, 3600, 1455, 1455);
-    connect(Command5, &QToolButton::clicked, this, &Form1::Command5_Click);
+    connect(Command5, &QPushButton::clicked, this, &Form1::Command5_Click);
 }
 
 void Form1::buildEditingPage()
@@ -320,7 +322,7 @@ void Form1::buildOptionsPage()
     place(Command8, 1800, 2760, 1455, 1455);
     Command6 = makePictureButton(page, "Command6", QStringLiteral("ActiveSync transfer"));
     place(Command6, 3360, 2760, 1455, 1455);
-    connect(Command7, &QToolButton::clicked, this, &Form1::Command7_Click);
+    connect(Command7, &QPushButton::clicked, this, &Form1::Command7_Click);
 }
 
 bool Form1::Form_Load()
@@ -333,6 +335,8 @@ bool Form1::Form_Load()
     Combo1->addItems({QStringLiteral("Use the entire song as ringtone"),
                       QStringLiteral("Use just the following song section:")});
     Combo1->setCurrentIndex(0);
+    // The open list is as wide as its longest entry, even where the box is narrower.
+    Combo1->view()->setMinimumWidth(Combo1->view()->sizeHintForColumn(0) + 8);
 
     // 3. Option lists, in the stored order (positions are what the settings keep).
     Combo4->addItems({QStringLiteral("Mono"), QStringLiteral("Stereo")});

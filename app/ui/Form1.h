@@ -19,9 +19,11 @@ class QTimer;
 class QToolBar;
 class QToolButton;
 
+
 namespace chimora {
 
 class AudioEditor;
+class PictureButton;
 
 class Form1 : public QWidget {
     Q_OBJECT
@@ -65,8 +67,8 @@ public:
     QLabel* Label1 = nullptr;        // "Welcome to Chimora!"
     QLabel* Label2 = nullptr;        // wizard introduction
     QLabel* Label3 = nullptr;        // "Select a source for your ringtone:"
-    QToolButton* Command5 = nullptr; // "Open audio file" picture button
-    QToolButton* Command4 = nullptr; // "Record new file" picture button
+    PictureButton* Command5 = nullptr; // "Open audio file" picture button
+    PictureButton* Command4 = nullptr; // "Record new file" picture button
 
     // Editing page.
     QToolBar* Toolbar1 = nullptr; // editor commands
@@ -87,9 +89,9 @@ public:
     QLabel* Label9 = nullptr;        // "Channels:"
     QComboBox* Combo4 = nullptr;     // channels list
     QLabel* Label4 = nullptr;        // "Select delivery method:"
-    QToolButton* Command7 = nullptr; // "Save as file" picture button
-    QToolButton* Command8 = nullptr; // "Email ringtone" picture button
-    QToolButton* Command6 = nullptr; // "ActiveSync transfer" picture button
+    PictureButton* Command7 = nullptr; // "Save as file" picture button
+    PictureButton* Command8 = nullptr; // "Email ringtone" picture button
+    PictureButton* Command6 = nullptr; // "ActiveSync transfer" picture button
 
     QTimer* Timer4 = nullptr; // conversion progress ticker (500 ms), run by the renderer
 
