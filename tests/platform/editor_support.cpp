@@ -3,7 +3,7 @@
 #include "TestSupport.h"
 #include "platform/ui/WaveformView.h"
 
-#include <QCoreApplication>
+#include <QApplication>
 #include <QTest>
 
 namespace editortest {
@@ -24,7 +24,7 @@ void finishLoad(chimora::AudioEditor& editor) {
     QCoreApplication::processEvents();
 }
 
-std::unique_ptr<chimora::AudioEditor> openEditor(const QString& path) {
+std::unique_ptr<chimora::AudioEditor> openEditor(const QString& path, Focus focus) {
     auto editor = std::make_unique<chimora::AudioEditor>();
     editor->resize(kViewWidth, 300);
     editor->show();
@@ -36,6 +36,12 @@ std::unique_ptr<chimora::AudioEditor> openEditor(const QString& path) {
     if (!path.isEmpty()) {
         editor->load(path);
         finishLoad(*editor);
+    }
+    if (focus == WithFocus) {
+        QApplication::setActiveWindow(editor.get());
+        editor->view()->setFocus();
+        if (!QTest::qWaitForWindowActive(editor.get()) || !editor->view()->hasFocus())
+            return nullptr;
     }
     return editor;
 }

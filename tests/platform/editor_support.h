@@ -19,8 +19,11 @@ constexpr int kViewWidth = 1000;
 QString makeToneWav(const QTemporaryDir& dir, const QString& name, int64_t frames, int rate,
                     int channels);
 
-/// A shown editor whose view is kViewWidth wide, with `path` loaded (waits for the load).
-std::unique_ptr<chimora::AudioEditor> openEditor(const QString& path);
+enum Focus { WithoutFocus, WithFocus };
+
+/// A shown editor whose view is kViewWidth wide, with `path` loaded (waits for the load);
+/// WithFocus makes its window active and its view focused, so keys reach it. Null on failure.
+std::unique_ptr<chimora::AudioEditor> openEditor(const QString& path, Focus focus = WithoutFocus);
 
 /// Waits for the document's load to end and for its queued signals to arrive.
 void finishLoad(chimora::AudioEditor& editor);

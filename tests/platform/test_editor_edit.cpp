@@ -31,17 +31,6 @@ class TestEditorEdit : public QObject {
     QTemporaryDir m_dir;
     QString m_wav;
 
-    std::unique_ptr<AudioEditor> focusedEditor() {
-        auto editor = openEditor(m_wav);
-        if (!editor)
-            return nullptr;
-        QApplication::setActiveWindow(editor.get());
-        editor->view()->setFocus();
-        if (!QTest::qWaitForWindowActive(editor.get()) || !editor->view()->hasFocus())
-            return nullptr;
-        return editor;
-    }
-
 private slots:
     void initTestCase() {
         QVERIFY(m_dir.isValid());
@@ -51,7 +40,7 @@ private slots:
     }
 
     void keysEditTheSamples() {
-        auto editor = focusedEditor();
+        auto editor = openEditor(m_wav, WithFocus);
         QVERIFY(editor);
         AudioDocument* doc = editor->document();
         QWidget* view = editor->view();
@@ -103,7 +92,7 @@ private slots:
     }
 
     void zoomKeys() {
-        auto editor = focusedEditor();
+        auto editor = openEditor(m_wav, WithFocus);
         QVERIFY(editor);
         WaveformView* view = editor->view();
         const double fit = view->framesPerPixel();

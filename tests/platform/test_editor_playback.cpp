@@ -91,11 +91,8 @@ private slots:
     }
 
     void spaceStartsAndStops() {
-        auto editor = openEditor(m_wav);
+        auto editor = openEditor(m_wav, WithFocus);
         QVERIFY(editor);
-        QApplication::setActiveWindow(editor.get());
-        editor->view()->setFocus();
-        QVERIFY(QTest::qWaitForWindowActive(editor.get()));
         QTest::keyClick(editor->view(), Qt::Key_Space);
         QVERIFY(editor->isPlaying());
         QTest::keyClick(editor->view(), Qt::Key_Space);
