@@ -100,6 +100,12 @@ private slots:
         drag(view, 100, 100, Qt::ShiftModifier);
         QCOMPARE(doc->selection(), (Selection{at(100), at(800)}));
 
+        // The pointer shows where an edge can be grabbed.
+        mouse(view, QEvent::MouseMove, 804);
+        QCOMPARE(view->cursor().shape(), Qt::SizeHorCursor);
+        mouse(view, QEvent::MouseMove, 500);
+        QCOMPARE(view->cursor().shape(), Qt::IBeamCursor);
+
         // Grabbing an edge (a few pixels off) moves only that edge ...
         drag(view, 803, 900);
         QCOMPARE(doc->selection(), (Selection{at(100), at(900)}));
