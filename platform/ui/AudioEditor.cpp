@@ -71,6 +71,8 @@ AudioEditor::AudioEditor(QWidget* parent)
     fields->addSpacing(8);
     fields->addWidget(m_status, 1);
     m_status->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    // A long message must not widen the editor beyond the page that holds it.
+    m_status->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
 
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
@@ -432,6 +434,7 @@ void AudioEditor::endPlayback() {
 
 void AudioEditor::setStatus(const QString& text) {
     m_status->setText(text);
+    m_status->setToolTip(text);
 }
 
 QString AudioEditor::statusText() const {
