@@ -1,6 +1,7 @@
 #include "platform/ui/WaveformView.h"
 
 #include <QFileInfo>
+#include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QWheelEvent>
@@ -197,6 +198,67 @@ void WaveformView::wheelEvent(QWheelEvent* event) {
         // One notch scrolls an eighth of the view; wheel down moves forward in time.
         scrollToFrame(m_startFrame - amount / 120.0 * visibleFrames() / 8.0);
     }
+    event->accept();
+}
+
+void WaveformView::ensureVisible(int64_t frame) {
+    const double x = xOf(static_cast<double>(frame));
+    if (x < 0)
+        scrollToFrame(static_cast<double>(frame));
+    else if (x >= width())
+        scrollToFrame(frame - (width() - 1) * m_framesPerPixel);
+}
+
+void WaveformView::keyPressEvent(QKeyEvent* event) {
+    // Moving the cursor from the keyboard, as in text: arrows by a pixel column (Ctrl: by a
+    // view's width), Home and End to the ends; with Shift the selection follows.
+    const int64_t frames = m_document->frameCount();
+    const int key = event->key();
+    if (frames == 0 || (key != Qt::Key_Left && key != Qt::Key_Right && key != Qt::Key_Home &&
+                        key != Qt::Key_End)) {
+        QWidget::keyPressEvent(event);
+        return;
+    }
+    const Selection sel = m_document->selection();
+    if (sel.isEmpty()) {
+        m_keyAnchor = m_keyHead = m_document->cursor();
+    } else if (Selection{std::min(m_keyAnchor, m_keyHead), std::max(m_keyAnchor, m_keyHead)} !=
+               sel) {
+        m_keyAnchor = sel.start; // a selection made some other way grows at its end
+        m_keyHead = sel.end;
+    }
+    const bool extend = event->modifiers() & Qt::ShiftModifier;
+    const int64_t step = event->modifiers() & Qt::ControlModifier
+                             ? std::max<int64_t>(1, std::llround(visibleFrames()))
+                             : std::max<int64_t>(1, std::llround(m_framesPerPixel));
+    // Without Shift, an arrow first collapses a selection to the side it points to.
+    int64_t from = m_keyHead;
+    if (!extend && !sel.isEmpty())
+        from = key == Qt::Key_Left ? sel.start : sel.end;
+    int64_t to = from;
+    switch (key) {
+    case Qt::Key_Left:
+        to = from - ((!extend && !sel.isEmpty()) ? 0 : step);
+        break;
+    case Qt::Key_Right:
+        to = from + ((!extend && !sel.isEmpty()) ? 0 : step);
+        break;
+    case Qt::Key_Home:
+        to = 0;
+        break;
+    default:
+        to = frames;
+        break;
+    }
+    to = std::clamp<int64_t>(to, 0, frames);
+    if (extend && to != m_keyAnchor) {
+        m_keyHead = to;
+        m_document->setSelection(m_keyAnchor, to);
+    } else {
+        m_keyAnchor = m_keyHead = to;
+        m_document->setCursor(to);
+    }
+    ensureVisible(to);
     event->accept();
 }
 

@@ -38,6 +38,8 @@ public:
     /// Shows from `startFrame` at `framesPerPixel`, both clamped to the audio.
     void setView(double startFrame, double framesPerPixel);
     void scrollToFrame(double startFrame) { setView(startFrame, m_framesPerPixel); }
+    /// Scrolls as little as needed to bring `frame` into view.
+    void ensureVisible(int64_t frame);
     /// Zooms by 2^steps (positive steps zoom in) keeping the frame under `anchorX` in place.
     /// Returns false when already at the limit.
     bool zoomSteps(int steps, double anchorX);
@@ -70,6 +72,7 @@ protected:
     void mouseReleaseEvent(QMouseEvent* event) override;
     void mouseDoubleClickEvent(QMouseEvent* event) override;
     void wheelEvent(QWheelEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
     void focusInEvent(QFocusEvent* event) override;
     void focusOutEvent(QFocusEvent* event) override;
 
@@ -95,6 +98,9 @@ private:
     int64_t m_anchorFrame = 0;
     double m_pressX = 0;
     int m_wheelZoomRemainder = 0;
+    // The moving end of a selection made with Shift and the arrow keys.
+    int64_t m_keyAnchor = 0;
+    int64_t m_keyHead = 0;
 
     // Reused between paints so a repaint allocates nothing.
     std::vector<Peak> m_peaks;

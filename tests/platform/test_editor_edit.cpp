@@ -91,6 +91,45 @@ private slots:
         QCOMPARE(allSamples(*doc), original);
     }
 
+    void arrowKeysMoveTheCursorAndSelect() {
+        auto editor = openEditor(m_wav, WithFocus);
+        QVERIFY(editor);
+        AudioDocument* doc = editor->document();
+        QWidget* view = editor->view();
+        const int64_t column = kFrames / kViewWidth; // frames per pixel at "whole file"
+        struct Step {
+            Qt::Key key;
+            Qt::KeyboardModifiers mods;
+            Selection expected; // empty: a cursor at .start
+        };
+        const Step steps[] = {
+            {Qt::Key_Right, {}, {column, column}},
+            {Qt::Key_Right, Qt::ShiftModifier, {column, 2 * column}},
+            {Qt::Key_Right, Qt::ShiftModifier, {column, 3 * column}},
+            {Qt::Key_Left, Qt::ShiftModifier, {column, 2 * column}},
+            {Qt::Key_Left, {}, {column, column}}, // collapses to the start
+            {Qt::Key_Left, Qt::ShiftModifier, {0, column}},
+            {Qt::Key_Left, Qt::ShiftModifier, {0, column}}, // stops at the beginning
+            {Qt::Key_End, {}, {kFrames, kFrames}},
+            {Qt::Key_Home, Qt::ShiftModifier, {0, kFrames}},
+            {Qt::Key_Right, {}, {kFrames, kFrames}},
+        };
+        for (const Step& s : steps) {
+            QTest::keyClick(view, s.key, s.mods);
+            QCOMPARE(doc->selection(), s.expected);
+            if (s.expected.isEmpty())
+                QCOMPARE(doc->cursor(), s.expected.start);
+        }
+        // Zoomed in, the cursor stays in view as it moves.
+        editor->view()->setView(0, 1.0);
+        QTest::keyClick(view, Qt::Key_Home);
+        for (int i = 0; i < 3; ++i)
+            QTest::keyClick(view, Qt::Key_Right, Qt::ControlModifier);
+        QCOMPARE(doc->cursor(), int64_t(3 * kViewWidth));
+        const double x = editor->view()->xOf(double(doc->cursor()));
+        QVERIFY2(x >= 0 && x < kViewWidth, qPrintable(QString::number(x)));
+    }
+
     void zoomKeys() {
         auto editor = openEditor(m_wav, WithFocus);
         QVERIFY(editor);
