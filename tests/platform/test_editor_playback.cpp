@@ -90,6 +90,36 @@ private slots:
         QCOMPARE(editor->document()->selection(), section);
     }
 
+    void viewFollowsThePlayhead_data() {
+        QTest::addColumn<int>("behaviour");
+        QTest::addRow("stays") << 0;
+        QTest::addRow("scrolls") << 1;
+        QTest::addRow("turns pages") << 3;
+    }
+    void viewFollowsThePlayhead() {
+        QFETCH(int, behaviour);
+        auto editor = openEditor(m_wav);
+        QVERIFY(editor);
+        editor->behaviourOption()->setValue(behaviour);
+        WaveformView* view = editor->view();
+        view->setView(0, kRate / 4.0 / kViewWidth); // a quarter second across
+        QVERIFY(editor->play());
+        QTRY_VERIFY_WITH_TIMEOUT(editor->playheadFrame() > kRate, kServerWaitMs);
+        QTest::qWait(100); // a few ticks of the playhead
+        const int64_t heard = editor->view()->playhead();
+        const double x = view->xOf(double(heard));
+        if (behaviour == 0) {
+            QCOMPARE(view->startFrame(), 0.0);
+        } else {
+            QVERIFY2(x >= 0 && x <= kViewWidth, qPrintable(QString::number(x)));
+            if (behaviour == 1) // kept in the middle
+                QVERIFY2(std::abs(x - kViewWidth / 2) < 2, qPrintable(QString::number(x)));
+        }
+        // Stopping brings the start back into view.
+        QVERIFY(editor->stop());
+        QVERIFY(view->xOf(0) >= 0);
+    }
+
     void spaceStartsAndStops() {
         auto editor = openEditor(m_wav, WithFocus);
         QVERIFY(editor);
