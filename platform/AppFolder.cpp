@@ -11,14 +11,12 @@ namespace chimora {
 
 namespace {
 
-QString& overrideFolder()
-{
+QString& overrideFolder() {
     static QString folder;
     return folder;
 }
 
-QString executableFolder()
-{
+QString executableFolder() {
     QString dir = QCoreApplication::applicationDirPath();
     if (dir.isEmpty()) {
         // No QCoreApplication yet: ask the kernel where we run from.
@@ -27,13 +25,11 @@ QString executableFolder()
     return dir;
 }
 
-bool isWritableFolder(const QString& dir)
-{
+bool isWritableFolder(const QString& dir) {
     return ::access(QFile::encodeName(dir).constData(), W_OK | X_OK) == 0;
 }
 
-QString computeAppFolder()
-{
+QString computeAppFolder() {
     const QString exeDir = executableFolder();
     if (isWritableFolder(exeDir))
         return exeDir;
@@ -47,28 +43,24 @@ QString computeAppFolder()
 
 } // namespace
 
-QString appFolder()
-{
+QString appFolder() {
     if (!overrideFolder().isEmpty())
         return overrideFolder();
     static const QString folder = computeAppFolder();
     return folder;
 }
 
-QString appFilePath(const QString& fileName)
-{
+QString appFilePath(const QString& fileName) {
     return appFolder() + QLatin1Char('/') + fileName;
 }
 
-void setAppFolderForTesting(const QString& folder)
-{
+void setAppFolderForTesting(const QString& folder) {
     overrideFolder() = folder;
     if (!folder.isEmpty())
         QDir().mkpath(folder);
 }
 
-QString findProgram(const QString& name)
-{
+QString findProgram(const QString& name) {
     for (const QString& dir : {appFolder(), executableFolder()}) {
         const QFileInfo candidate(dir + QLatin1Char('/') + name);
         if (candidate.isFile() && candidate.isExecutable())

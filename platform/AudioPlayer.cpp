@@ -4,7 +4,6 @@
 #include "platform/PulseConnection.h"
 
 #include <QDebug>
-#include <QPointer>
 
 #include <algorithm>
 
@@ -173,14 +172,13 @@ void AudioPlayer::Private::onFailed(quint64 id) {
     if (!session || session->generation != id)
         return;
     QString reason;
-    int64_t position = 0;
     {
         PulseConnection::Lock lock(*session->connection);
         reason = session->connection->lastErrorText();
-        position = session->position();
     }
     qWarning().noquote() << "playback ended by the audio server:" << reason;
-    endSession(position);
+    // A failed stream has no clock any more: keep the last position the UI was given.
+    endSession(paused ? pausedPosition : lastPosition);
 }
 
 AudioPlayer::AudioPlayer(QObject* parent) : QObject(parent), d(std::make_unique<Private>(this)) {}

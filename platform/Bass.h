@@ -94,8 +94,7 @@ namespace chimora::bass {
 /// Records `code` as the last error of this thread (the layer's own functions use this).
 void setError(int code);
 /// Convenience: setError(code) and return `result`.
-template <typename T> T fail(int code, T result)
-{
+template <typename T> T fail(int code, T result) {
     setError(code);
     return result;
 }

@@ -37,8 +37,7 @@ using PacketPtr = std::unique_ptr<AVPacket, PacketDeleter>;
 using ResamplerPtr = std::unique_ptr<SwrContext, ResamplerDeleter>;
 
 /// FFmpeg's text for an error code.
-inline QString errorText(int code)
-{
+inline QString errorText(int code) {
     char buf[AV_ERROR_MAX_STRING_SIZE] = {};
     av_strerror(code, buf, sizeof buf);
     return QString::fromUtf8(buf);

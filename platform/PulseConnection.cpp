@@ -106,6 +106,8 @@ Result<std::unique_ptr<PulseConnection>> PulseConnection::connect(const QString&
 }
 
 PulseConnection::~PulseConnection() {
+    // The audio thread cannot stop itself: the last owner must let go elsewhere.
+    Q_ASSERT(!m_mainloop || !pa_threaded_mainloop_in_thread(m_mainloop.get()));
     if (m_context) {
         Lock lock(*this);
         m_context.reset();

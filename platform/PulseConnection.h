@@ -39,7 +39,8 @@ public:
     static Result<std::unique_ptr<PulseConnection>>
     connect(const QString& clientName, int timeoutMs, bool* timedOut = nullptr);
     /// Disconnects and stops the audio thread. Streams made on the context must be released
-    /// first (their owners hold a shared reference to the connection for that reason).
+    /// first (their owners hold a shared reference to the connection for that reason). Never on
+    /// the audio thread itself: it cannot stop itself.
     ~PulseConnection();
     PulseConnection(const PulseConnection&) = delete;
     PulseConnection& operator=(const PulseConnection&) = delete;
@@ -70,7 +71,7 @@ public:
     /// Wakes waitUntil(); for callbacks on the audio thread.
     void signal() { pa_threaded_mainloop_signal(m_mainloop.get(), 0); }
 
-    /// libpulse's text for the context's last error.
+    /// libpulse's text for the context's last error. With the lock held.
     QString lastErrorText() const;
 
 private:

@@ -21,16 +21,13 @@ struct Error {
     QString message;
     QString detail = {};
 
-    static Error badInput(QString message, QString detail = {})
-    {
+    static Error badInput(QString message, QString detail = {}) {
         return {Kind::BadInput, std::move(message), std::move(detail)};
     }
-    static Error environment(QString message, QString detail = {})
-    {
+    static Error environment(QString message, QString detail = {}) {
         return {Kind::Environment, std::move(message), std::move(detail)};
     }
-    static Error internal(QString message, QString detail = {})
-    {
+    static Error internal(QString message, QString detail = {}) {
         return {Kind::Internal, std::move(message), std::move(detail)};
     }
 };

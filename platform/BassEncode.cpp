@@ -1,0 +1,182 @@
+#include "platform/BassEncode.h"
+
+#include "platform/BassStreamTable.h"
+#include "platform/WavHeader.h"
+
+#include <QFileInfo>
+#include <QRegularExpression>
+
+#include <csignal>
+#include <cstring>
+
+namespace chimora::bass {
+
+namespace {
+
+constexpr int kDefaultLimitMs = 30000;
+
+struct Limits {
+    int stallMs = kDefaultLimitMs;
+    int exitMs = kDefaultLimitMs;
+};
+
+Limits& limits() {
+    static Limits l;
+    return l;
+}
+
+EncoderOutcome& lastOutcome() {
+    static EncoderOutcome outcome;
+    return outcome;
+}
+
+/// The last line the encoder printed that says something (progress displays use '\r').
+QString lastMessageLine(const QByteArray& errorOutput) {
+    const QStringList lines =
+        QString::fromLocal8Bit(errorOutput)
+            .split(QRegularExpression(QStringLiteral("[\r\n]")), Qt::SkipEmptyParts);
+    for (auto it = lines.crbegin(); it != lines.crend(); ++it) {
+        const QString line = it->trimmed();
+        if (!line.isEmpty())
+            return line;
+    }
+    return {};
+}
+
+QString describeFailure(const QString& name, const ProcessExit& exit, bool inputRefused,
+                        const QByteArray& errorOutput) {
+    const QString said = lastMessageLine(errorOutput);
+    QString what;
+    switch (exit.how) {
+    case ProcessExit::How::Exited:
+        if (exit.exitCode == 0 && !inputRefused)
+            return {};
+        what = exit.exitCode != 0
+                   ? QStringLiteral("%1 failed (exit code %2)").arg(name).arg(exit.exitCode)
+                   : QStringLiteral("%1 stopped reading the audio before its end").arg(name);
+        break;
+    case ProcessExit::How::Crashed:
+        what = exit.signal ? QStringLiteral("%1 crashed (%2)")
+                                 .arg(name, QString::fromLocal8Bit(strsignal(exit.signal)))
+                           : QStringLiteral("%1 ended unexpectedly").arg(name);
+        break;
+    case ProcessExit::How::Killed:
+        what = QStringLiteral("%1 stopped responding and was ended").arg(name);
+        break;
+    case ProcessExit::How::Running:
+    case ProcessExit::How::NotStarted:
+        what = QStringLiteral("%1 did not finish").arg(name);
+        break;
+    }
+    return said.isEmpty() ? what + QLatin1Char('.') : what + QStringLiteral(": ") + said;
+}
+
+} // namespace
+
+std::unique_ptr<StreamEncoder> StreamEncoder::start(const EncoderCommand& command, int sampleRate,
+                                                    int channels, EncoderOutcome* failure) {
+    std::unique_ptr<StreamEncoder> e(new StreamEncoder);
+    e->m_outcome.program = command.program;
+    e->m_process.setStallTimeoutMs(limits().stallMs);
+    const auto started = e->m_process.start(command.program, command.arguments);
+    if (!started.ok()) {
+        e->m_outcome.failure = started.error().message;
+        if (failure)
+            *failure = e->m_outcome;
+        return nullptr;
+    }
+    e->m_outcome.started = true;
+    e->feed(wavHeader(sampleRate, channels, kWavStreamingSize).constData(), 44);
+    return e;
+}
+
+StreamEncoder::~StreamEncoder() = default;
+
+void StreamEncoder::feed(const char* data, qint64 bytes) {
+    if (m_broken || bytes <= 0)
+        return;
+    const auto written = m_process.write(data, bytes);
+    if (!written.ok()) {
+        // Its exit status and error text usually say more than the failed write; finish()
+        // decides. A write that gave up waiting has already ended the process.
+        m_broken = true;
+        m_writeFailure = written.error().message;
+        m_process.closeInput();
+    }
+}
+
+bool StreamEncoder::isActive() {
+    return !m_broken && m_process.isRunning();
+}
+
+EncoderOutcome StreamEncoder::finish() {
+    if (!m_broken) {
+        const auto drained = m_process.finishInput();
+        if (!drained.ok()) {
+            m_broken = true;
+            m_writeFailure = drained.error().message;
+        }
+    }
+    m_process.closeInput();
+    const ProcessExit exit = m_process.waitForExit(limits().exitMs);
+    m_outcome.exit = exit;
+    m_outcome.errorOutput = m_process.errorOutput();
+    m_outcome.inputRefused = m_process.inputRefused();
+    const QString name = QFileInfo(m_outcome.program).fileName();
+    m_outcome.failure = describeFailure(name, exit, m_outcome.inputRefused, m_outcome.errorOutput);
+    if (m_broken && (m_outcome.failure.isEmpty() || exit.how == ProcessExit::How::Killed))
+        m_outcome.failure = m_writeFailure;
+    return m_outcome;
+}
+
+EncoderOutcome lastEncoderOutcome() {
+    return lastOutcome();
+}
+
+void setEncoderTimeLimits(int stallMs, int exitMs) {
+    limits().stallMs = stallMs > 0 ? stallMs : kDefaultLimitMs;
+    limits().exitMs = exitMs > 0 ? exitMs : kDefaultLimitMs;
+}
+
+namespace detail {
+void finishEncoder(std::unique_ptr<StreamEncoder>& encoder) {
+    if (!encoder)
+        return;
+    lastOutcome() = encoder->finish();
+    encoder.reset();
+}
+} // namespace detail
+
+} // namespace chimora::bass
+
+using namespace chimora::bass;
+
+HENCODE BASS_Encode_Start(DWORD handle, const EncoderCommand& command, DWORD flags, void* proc,
+                          void* user) {
+    Q_UNUSED(user);
+    detail::DecodeChannel* channel = detail::findChannel(handle);
+    if (!channel)
+        return fail(BASS_ERROR_HANDLE, HENCODE(0));
+    if (proc || command.program.isEmpty() || (flags & ~DWORD(BASS_ENCODE_AUTOFREE)))
+        return fail(BASS_ERROR_ILLPARAM, HENCODE(0));
+    if (channel->encoder)
+        return fail(BASS_ERROR_ALREADY, HENCODE(0));
+    EncoderOutcome failure;
+    channel->encoder = StreamEncoder::start(command, channel->stream->sampleRate(),
+                                            channel->stream->channels(), &failure);
+    if (!channel->encoder) {
+        lastOutcome() = failure;
+        return fail(BASS_ERROR_FILEOPEN, HENCODE(0));
+    }
+    setError(BASS_OK);
+    return handle;
+}
+
+DWORD BASS_Encode_IsActive(DWORD handle) {
+    detail::DecodeChannel* channel = detail::findChannel(handle);
+    if (!channel)
+        return fail(BASS_ERROR_HANDLE, DWORD(BASS_ACTIVE_STOPPED));
+    setError(BASS_OK);
+    return channel->encoder && channel->encoder->isActive() ? BASS_ACTIVE_PLAYING
+                                                            : BASS_ACTIVE_STOPPED;
+}

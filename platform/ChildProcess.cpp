@@ -1,0 +1,390 @@
+#include "platform/ChildProcess.h"
+
+#include <QElapsedTimer>
+#include <QFile>
+#include <QFileInfo>
+
+#include <cerrno>
+#include <csignal>
+#include <cstring>
+#include <vector>
+
+#include <fcntl.h>
+#include <poll.h>
+#include <pthread.h>
+#include <spawn.h>
+#include <sys/ioctl.h>
+#include <sys/syscall.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+extern char** environ;
+
+namespace chimora {
+
+namespace {
+
+constexpr int kTermGraceMs = 1000;
+constexpr int kInputPipeBytes = 1024 * 1024;
+
+void closeFd(int& fd) {
+    if (fd >= 0)
+        ::close(fd);
+    fd = -1;
+}
+
+void setNonBlocking(int fd) {
+    const int flags = ::fcntl(fd, F_GETFL);
+    if (flags >= 0)
+        ::fcntl(fd, F_SETFL, flags | O_NONBLOCK);
+}
+
+int openPidFd(pid_t pid) {
+#ifdef SYS_pidfd_open
+    const long fd = ::syscall(SYS_pidfd_open, pid, 0);
+    return fd >= 0 ? int(fd) : -1;
+#else
+    Q_UNUSED(pid);
+    return -1;
+#endif
+}
+
+QString systemError(int err) {
+    return QString::fromLocal8Bit(::strerror(err));
+}
+
+/// Blocks SIGPIPE on this thread for its lifetime. A write to a pipe whose reader has gone then
+/// fails with EPIPE only; the signal it raised stays pending on this thread until swallow()
+/// takes it, and the old mask is restored on exit.
+class SigpipeBlock {
+public:
+    SigpipeBlock() {
+        sigemptyset(&m_set);
+        sigaddset(&m_set, SIGPIPE);
+        pthread_sigmask(SIG_BLOCK, &m_set, &m_old);
+        sigset_t pending;
+        sigpending(&pending);
+        m_wasPending = sigismember(&pending, SIGPIPE) == 1;
+    }
+    ~SigpipeBlock() { pthread_sigmask(SIG_SETMASK, &m_old, nullptr); }
+    void swallow() {
+        if (m_wasPending)
+            return; // not ours to take
+        const timespec zero{};
+        while (sigtimedwait(&m_set, nullptr, &zero) < 0 && errno == EINTR) {
+        }
+    }
+
+private:
+    sigset_t m_set;
+    sigset_t m_old;
+    bool m_wasPending = false;
+};
+
+int remainingMs(const QElapsedTimer& clock, int limitMs) {
+    return std::max<qint64>(0, limitMs - clock.elapsed());
+}
+
+} // namespace
+
+ChildProcess::ChildProcess() = default;
+
+ChildProcess::~ChildProcess() {
+    if (m_exit.how == ProcessExit::How::Running) {
+        closeInput();
+        waitForExit(200, true);
+    }
+    closeAll();
+}
+
+Result<void> ChildProcess::start(const QString& program, const QStringList& arguments,
+                                 StandardOutput output) {
+    if (m_exit.how != ProcessExit::How::NotStarted)
+        return Error::internal(QStringLiteral("A child process object was started twice."));
+    m_program = program;
+    const QString name = QFileInfo(program).fileName();
+
+    int inPipe[2] = {-1, -1};
+    int errPipe[2] = {-1, -1};
+    int outPipe[2] = {-1, -1};
+    auto closePipes = [&] {
+        for (int* fd : {&inPipe[0], &inPipe[1], &errPipe[0], &errPipe[1], &outPipe[0], &outPipe[1]})
+            closeFd(*fd);
+    };
+    if (::pipe2(inPipe, O_CLOEXEC) != 0 || ::pipe2(errPipe, O_CLOEXEC) != 0) {
+        const int err = errno;
+        closePipes();
+        return Error::environment(
+            QStringLiteral("%1 could not be started: %2").arg(name, systemError(err)));
+    }
+    if (output == StandardOutput::Capture) {
+        if (::pipe2(outPipe, O_CLOEXEC) != 0) {
+            const int err = errno;
+            closePipes();
+            return Error::environment(
+                QStringLiteral("%1 could not be started: %2").arg(name, systemError(err)));
+        }
+    } else {
+        outPipe[1] = ::open("/dev/null", O_WRONLY | O_CLOEXEC);
+    }
+
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, inPipe[0], STDIN_FILENO);
+    if (outPipe[1] >= 0)
+        posix_spawn_file_actions_adddup2(&actions, outPipe[1], STDOUT_FILENO);
+    posix_spawn_file_actions_adddup2(&actions, errPipe[1], STDERR_FILENO);
+
+    // The child starts with no blocked signals and default handling of the ones a program
+    // expects to be fatal, whatever this process has set up for itself.
+    posix_spawnattr_t attr;
+    posix_spawnattr_init(&attr);
+    sigset_t none;
+    sigemptyset(&none);
+    posix_spawnattr_setsigmask(&attr, &none);
+    sigset_t defaults;
+    sigemptyset(&defaults);
+    for (int sig : {SIGPIPE, SIGTERM, SIGINT, SIGHUP, SIGCHLD})
+        sigaddset(&defaults, sig);
+    posix_spawnattr_setsigdefault(&attr, &defaults);
+    posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
+
+    std::vector<QByteArray> argStore;
+    argStore.push_back(QFile::encodeName(program));
+    for (const QString& arg : arguments)
+        argStore.push_back(arg.toLocal8Bit());
+    std::vector<char*> argv;
+    for (QByteArray& arg : argStore)
+        argv.push_back(arg.data());
+    argv.push_back(nullptr);
+
+    pid_t pid = -1;
+    const int rc = program.contains(QLatin1Char('/'))
+                       ? ::posix_spawn(&pid, argv[0], &actions, &attr, argv.data(), environ)
+                       : ::posix_spawnp(&pid, argv[0], &actions, &attr, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    posix_spawnattr_destroy(&attr);
+
+    closeFd(inPipe[0]);
+    closeFd(errPipe[1]);
+    closeFd(outPipe[1]);
+    if (rc != 0) {
+        closePipes();
+        return Error::environment(
+            QStringLiteral("%1 could not be started: %2").arg(name, systemError(rc)));
+    }
+
+    m_pid = pid;
+    m_exit.how = ProcessExit::How::Running;
+    m_inputFd = inPipe[1];
+    m_errorFd = errPipe[0];
+    m_outputFd = outPipe[0];
+    // A larger pipe lets the encoder work through a whole pull while we decode the next one.
+    ::fcntl(m_inputFd, F_SETPIPE_SZ, kInputPipeBytes);
+    setNonBlocking(m_inputFd);
+    setNonBlocking(m_errorFd);
+    if (m_outputFd >= 0)
+        setNonBlocking(m_outputFd);
+    m_pidFd = openPidFd(pid);
+    return {};
+}
+
+void ChildProcess::drainOutputs() {
+    char buf[8192];
+    for (int* fd : {&m_errorFd, &m_outputFd}) {
+        while (*fd >= 0) {
+            const ssize_t n = ::read(*fd, buf, sizeof buf);
+            if (n > 0) {
+                if (fd == &m_errorFd) {
+                    m_errorTail.append(buf, n);
+                    if (m_errorTail.size() > kErrorTailBytes)
+                        m_errorTail.remove(0, m_errorTail.size() - kErrorTailBytes);
+                } else {
+                    m_output.append(buf, n);
+                }
+                continue;
+            }
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n == 0 || (errno != EAGAIN && errno != EWOULDBLOCK))
+                closeFd(*fd); // end of file (or a broken pipe): nothing more will come
+            break;
+        }
+    }
+}
+
+Result<void> ChildProcess::write(const char* data, qint64 bytes) {
+    const QString name = QFileInfo(m_program).fileName();
+    if (m_inputFd < 0)
+        return Error::environment(QStringLiteral("%1 is no longer taking input.").arg(name));
+    SigpipeBlock sigpipe;
+    QElapsedTimer sinceProgress;
+    sinceProgress.start();
+    while (bytes > 0) {
+        const ssize_t n = ::write(m_inputFd, data, size_t(bytes));
+        if (n > 0) {
+            data += n;
+            bytes -= n;
+            sinceProgress.restart();
+            continue;
+        }
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0 && errno == EPIPE) {
+            sigpipe.swallow();
+            m_inputRefused = true;
+            closeFd(m_inputFd);
+            drainOutputs();
+            return Error::environment(QStringLiteral("%1 stopped reading its input.").arg(name));
+        }
+        if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK) {
+            const int err = errno;
+            closeInput();
+            return Error::environment(
+                QStringLiteral("Writing to %1 failed: %2").arg(name, systemError(err)));
+        }
+
+        // The pipe is full: wait until the child reads, collecting what it prints meanwhile.
+        pollfd fds[3] = {{m_inputFd, POLLOUT, 0}, {m_errorFd, POLLIN, 0}, {m_outputFd, POLLIN, 0}};
+        const int wait = remainingMs(sinceProgress, m_stallTimeoutMs);
+        if (wait == 0) {
+            kill();
+            return Error::environment(QStringLiteral("%1 stopped taking input for %2 s and was "
+                                                     "ended.")
+                                          .arg(name)
+                                          .arg(m_stallTimeoutMs / 1000.0));
+        }
+        const int ready = ::poll(fds, 3, wait);
+        if (ready < 0 && errno != EINTR) {
+            const int err = errno;
+            return Error::internal(
+                QStringLiteral("Waiting for %1 failed: %2").arg(name, systemError(err)));
+        }
+        if (fds[1].revents || fds[2].revents)
+            drainOutputs();
+        // POLLERR on a pipe's write end means the reader has gone; the next write says EPIPE.
+    }
+    return {};
+}
+
+void ChildProcess::closeInput() {
+    closeFd(m_inputFd);
+}
+
+Result<void> ChildProcess::finishInput() {
+    if (m_inputFd < 0)
+        return {};
+    const QString name = QFileInfo(m_program).fileName();
+    QElapsedTimer sinceProgress;
+    sinceProgress.start();
+    int unread = 0;
+    int lastUnread = -1;
+    // A pipe says nothing when it becomes empty, so look every 2 ms; this only runs for the
+    // last pipeful.
+    while (::ioctl(m_inputFd, FIONREAD, &unread) == 0 && unread > 0) {
+        if (unread != lastUnread) {
+            lastUnread = unread;
+            sinceProgress.restart();
+        }
+        drainOutputs();
+        if (!isRunning()) {
+            m_inputRefused = true;
+            closeInput();
+            return Error::environment(
+                QStringLiteral("%1 ended without reading all of its input.").arg(name));
+        }
+        if (remainingMs(sinceProgress, m_stallTimeoutMs) == 0) {
+            kill();
+            return Error::environment(QStringLiteral("%1 stopped taking input for %2 s and was "
+                                                     "ended.")
+                                          .arg(name)
+                                          .arg(m_stallTimeoutMs / 1000.0));
+        }
+        pollfd fds[3] = {{m_pidFd, POLLIN, 0}, {m_errorFd, POLLIN, 0}, {m_outputFd, POLLIN, 0}};
+        ::poll(fds, 3, 2);
+    }
+    closeInput();
+    return {};
+}
+
+bool ChildProcess::reap(bool block) {
+    if (m_exit.how != ProcessExit::How::Running)
+        return true;
+    int status = 0;
+    pid_t r;
+    do {
+        r = ::waitpid(m_pid, &status, block ? 0 : WNOHANG);
+    } while (r < 0 && errno == EINTR);
+    if (r == 0)
+        return false;
+    if (r < 0) {
+        // Someone else reaped it (a SIGCHLD handler set to ignore): we cannot know how it ended.
+        m_exit.how = ProcessExit::How::Crashed;
+    } else if (WIFEXITED(status)) {
+        m_exit.how = ProcessExit::How::Exited;
+        m_exit.exitCode = WEXITSTATUS(status);
+    } else if (WIFSIGNALED(status)) {
+        m_exit.how = ProcessExit::How::Crashed;
+        m_exit.signal = WTERMSIG(status);
+    }
+    closeFd(m_pidFd);
+    return true;
+}
+
+bool ChildProcess::isRunning() {
+    return m_exit.how == ProcessExit::How::Running && !reap(false);
+}
+
+ProcessExit ChildProcess::waitForExit(int timeoutMs, bool killOnTimeout) {
+    QElapsedTimer clock;
+    clock.start();
+    while (m_exit.how == ProcessExit::How::Running) {
+        drainOutputs();
+        if (reap(false))
+            break;
+        const int left = remainingMs(clock, timeoutMs);
+        if (left == 0) {
+            if (killOnTimeout)
+                kill();
+            break;
+        }
+        pollfd fds[3] = {{m_pidFd, POLLIN, 0}, {m_errorFd, POLLIN, 0}, {m_outputFd, POLLIN, 0}};
+        // Without a pid descriptor (old kernels) we look again every 10 ms.
+        const int wait = m_pidFd >= 0 ? left : std::min(left, 10);
+        ::poll(fds, 3, wait);
+    }
+    drainOutputs();
+    return m_exit;
+}
+
+void ChildProcess::kill() {
+    if (m_exit.how != ProcessExit::How::Running)
+        return;
+    closeInput();
+    ::kill(m_pid, SIGTERM);
+    QElapsedTimer clock;
+    clock.start();
+    while (!reap(false)) {
+        const int left = remainingMs(clock, kTermGraceMs);
+        if (left == 0) {
+            ::kill(m_pid, SIGKILL);
+            reap(true);
+            break;
+        }
+        pollfd fd{m_pidFd, POLLIN, 0};
+        ::poll(&fd, 1, m_pidFd >= 0 ? left : std::min(left, 10));
+    }
+    const int signal = m_exit.signal;
+    m_exit = {};
+    m_exit.how = ProcessExit::How::Killed;
+    m_exit.signal = signal ? signal : SIGTERM;
+}
+
+void ChildProcess::closeAll() {
+    closeFd(m_inputFd);
+    closeFd(m_errorFd);
+    closeFd(m_outputFd);
+    closeFd(m_pidFd);
+}
+
+} // namespace chimora

@@ -1,0 +1,8 @@
+#include "render/RenderState.h"
+
+namespace chimora {
+
+QString RingtoneFile;
+HSTREAM EncodeStream = 0;
+
+} // namespace chimora

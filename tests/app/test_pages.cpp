@@ -1,0 +1,183 @@
+// The source and editing pages with the real open dialog and the real editor: cancelling and
+// choosing a file, opening a second file after going back, dropping a file on the window, and
+// the editor toolbar.
+
+#include "TestSupport.h"
+#include "app/ui/Form1.h"
+#include "app/ui/PictureButton.h"
+#include "app/ui/Startup.h"
+#include "platform/AppFolder.h"
+#include "platform/ui/AudioEditor.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QComboBox>
+#include <QFileDialog>
+#include <QLineEdit>
+#include <QMimeData>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+#include <QToolBar>
+
+using namespace chimora;
+
+namespace {
+
+// Answers the next file dialog: accepts `path`, or cancels when it is empty. Records the
+// dialog's title and filters.
+struct DialogAnswer {
+    QString path;
+    QString title;
+    QStringList filters;
+    bool seen = false;
+
+    void arm(const QString& answer)
+    {
+        path = answer;
+        seen = false;
+        QTimer::singleShot(30, [this] { poll(); });
+    }
+    void poll()
+    {
+        auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+        if (!dialog) {
+            QTimer::singleShot(20, [this] { poll(); });
+            return;
+        }
+        seen = true;
+        title = dialog->windowTitle();
+        filters = dialog->nameFilters();
+        if (path.isEmpty()) {
+            dialog->reject();
+        } else {
+            // As a user would: type the path into the name field and press Enter.
+            auto* name = dialog->findChild<QLineEdit*>("fileNameEdit");
+            QVERIFY(name);
+            name->setText(path);
+            QTest::keyClick(name, Qt::Key_Return);
+        }
+    }
+};
+
+int shownPage(const Form1& w)
+{
+    for (int i = 0; i < int(w.mainP.size()); ++i) {
+        if (w.mainP[i]->isVisible())
+            return i;
+    }
+    return -1;
+}
+
+} // namespace
+
+class TestPages : public QObject {
+    Q_OBJECT
+    QTemporaryDir m_dir;
+    std::unique_ptr<Form1> m_wizard;
+    QString m_first, m_second;
+
+private slots:
+    void initTestCase()
+    {
+        if (!testsupport::havePulseServer())
+            QSKIP("the test audio server is not running (scripts/test starts it)");
+        setAppFolderForTesting(m_dir.path());
+        m_first = m_dir.filePath("first.wav");
+        m_second = m_dir.filePath("second tone.ogg");
+        QVERIFY(testsupport::makeTone(m_first, 1.0, 8000, 1));
+        QVERIFY(testsupport::makeTone(m_second, 2.0, 22050, 2, {"-c:a", "libvorbis"}));
+        m_wizard = StartChimora();
+        QVERIFY(m_wizard);
+    }
+
+    void cancellingTheOpenDialogStaysOnTheSourcePage()
+    {
+        DialogAnswer answer;
+        answer.arm(QString());
+        QTest::mouseClick(m_wizard->Command5, Qt::LeftButton);
+        QVERIFY(answer.seen);
+        QCOMPARE(answer.title, QString("Open audio file"));
+        QCOMPARE(answer.filters.size(), 1);
+        QVERIFY(answer.filters.first().startsWith("All supported formats ("));
+        for (const char* pattern : {"*.mp3", "*.wav", "*.ogg", "*.g721", "*.vox", "*.pcm", "*.cda"})
+            QVERIFY2(answer.filters.first().contains(QLatin1String(pattern)), pattern);
+        QCOMPARE(m_wizard->fPos, qint16(0));
+        QCOMPARE(shownPage(*m_wizard), 0);
+    }
+
+    void choosingAFileShowsTheEditingPageAndLoadsIt()
+    {
+        DialogAnswer answer;
+        answer.arm(m_first);
+        QTest::mouseClick(m_wizard->Command5, Qt::LeftButton);
+        QCOMPARE(m_wizard->fPos, qint16(1));
+        QCOMPARE(shownPage(*m_wizard), 1);
+        QVERIFY(m_wizard->Command1->isEnabled() && m_wizard->Command2->isEnabled());
+        QCOMPARE(m_wizard->SrcAudioFile, m_first);
+        AudioDocument* doc = m_wizard->AE->document();
+        doc->waitForLoad();
+        QTRY_COMPARE(doc->frameCount(), int64_t(8000));
+        QCOMPARE(doc->format().sampleRate, 8000);
+    }
+
+    void secondFileAfterBackReplacesTheFirst()
+    {
+        QTest::mouseClick(m_wizard->Command1, Qt::LeftButton);
+        QCOMPARE(shownPage(*m_wizard), 0);
+        DialogAnswer answer;
+        answer.arm(m_second);
+        QTest::mouseClick(m_wizard->Command5, Qt::LeftButton);
+        QCOMPARE(m_wizard->fPos, qint16(1));
+        AudioDocument* doc = m_wizard->AE->document();
+        doc->waitForLoad();
+        QTRY_COMPARE(doc->format().sampleRate, 22050);
+        QCOMPARE(doc->format().channels, 2);
+        QVERIFY(qAbs(doc->frameCount() - 44100) < 50);
+    }
+
+    void toolbarSendsEditorCommandsAndSeparatorsDoNothing()
+    {
+        AudioDocument* doc = m_wizard->AE->document();
+        doc->setSelection(0, 22050);
+        const int64_t before = doc->frameCount();
+        for (int separator : {4, 7, 12, 0, 15})
+            m_wizard->Toolbar1_ButtonClick(separator);
+        QCOMPARE(doc->frameCount(), before);
+
+        const auto actions = m_wizard->Toolbar1->actions();
+        QCOMPARE(actions.size(), 14);
+        QCOMPARE(actions.at(10)->toolTip(), QString("Remove"));
+        actions.at(10)->trigger();
+        QCOMPARE(doc->frameCount(), before - 22050);
+        QCOMPARE(actions.at(4)->toolTip(), QString("Undo"));
+        actions.at(4)->trigger();
+        QCOMPARE(doc->frameCount(), before);
+    }
+
+    void droppingAFileOpensIt()
+    {
+        m_wizard->fPos = 2;
+        m_wizard->ShowFrame(2);
+        QMimeData mime;
+        mime.setUrls({QUrl::fromLocalFile(m_first)});
+        QDragEnterEvent enter(QPoint(300, 200), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(m_wizard.get(), &enter);
+        QVERIFY(enter.isAccepted());
+        QDropEvent drop(QPointF(300, 200), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(m_wizard.get(), &drop);
+        QTRY_COMPARE(m_wizard->fPos, qint16(1));
+        QCOMPARE(shownPage(*m_wizard), 1);
+        QTRY_COMPARE(m_wizard->AE->document()->format().sampleRate, 8000);
+        QCOMPARE(m_wizard->SrcAudioFile, m_first);
+    }
+
+    void cleanupTestCase()
+    {
+        if (m_wizard)
+            m_wizard->Form_Unload();
+    }
+};
+
+QTEST_MAIN(TestPages)
+#include "test_pages.moc"
