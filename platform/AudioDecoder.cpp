@@ -67,6 +67,15 @@ bool hasContainerSignature(const QString& path) {
            head.startsWith("fLaC") || head.startsWith(QByteArray(asfGuid, 8));
 }
 
+// A CD track as the file manager shows it: a small RIFF "CDDA" file, whatever its name.
+bool isCdTrackPointer(const QString& path) {
+    QFile f(path);
+    if (!f.open(QIODevice::ReadOnly))
+        return false;
+    const QByteArray head = f.read(12);
+    return head.startsWith("RIFF") && head.mid(8, 4) == "CDDA";
+}
+
 // How to open a file: a forced input format with its options, or probing (format null).
 struct OpenPlan {
     const AVInputFormat* format = nullptr;
@@ -77,7 +86,7 @@ struct OpenPlan {
 
 Result<void> planOpen(const QString& path, const RawPcmParams* raw, OpenPlan& plan) {
     const QString ext = QFileInfo(path).suffix().toLower();
-    if (ext == QLatin1String("cda"))
+    if (ext == QLatin1String("cda") || isCdTrackPointer(path))
         return unreadable(path, QStringLiteral("it is only a pointer to a track on an audio CD, "
                                                "not the audio itself. Rip the track to a file "
                                                "first, then open that file."));
@@ -168,6 +177,8 @@ Result<void> decodeAudioFile(const QString& path, const RawPcmParams* raw,
         return unreadable(path, QStringLiteral("the file does not exist."));
     if (info.isDir())
         return unreadable(path, QStringLiteral("it is a folder, not a file."));
+    if (!info.isFile()) // a pipe or a device would never end
+        return unreadable(path, QStringLiteral("it is not an ordinary file."));
     {
         QFile probe(path);
         if (!probe.open(QIODevice::ReadOnly))

@@ -12,8 +12,10 @@
 #include <atomic>
 #include <cmath>
 #include <cstring>
+#include <functional>
 #include <limits>
 #include <mutex>
+#include <optional>
 #include <thread>
 
 namespace chimora {
@@ -173,6 +175,7 @@ struct AudioDocument::Private {
     QString path;
     QString loadError;
     std::shared_ptr<LoadJob> job;
+    uint64_t loadSerial = 0; ///< counts load() and clear() calls
     std::thread worker;
 
     explicit Private(AudioDocument* owner) : q(owner) {}
@@ -237,23 +240,29 @@ struct AudioDocument::Private {
             error = j->error;
             format = j->format;
         }
-        if (!blocks.empty()) {
-            BlockList all = audio->blocks();
-            all.insert(all.end(), blocks.begin(), blocks.end());
-            setAudio(AudioSnapshot::make(format, std::move(all)));
+        // The thread is done once it says so: end it before any signal, since a slot may start
+        // another load (which must find no thread to wait for).
+        if (finished) {
+            if (worker.joinable())
+                worker.join();
+            job.reset();
         }
-        if (!finished)
-            return;
-        if (worker.joinable())
-            worker.join();
-        job.reset();
         if (error) {
             loadError = error->message;
             audio = std::make_shared<AudioSnapshot>();
             setSelectionAndCursor({}, 0);
             emit q->contentChanged();
+            emit q->loadFinished(false);
+            return;
         }
-        emit q->loadFinished(!error);
+        const uint64_t serial = loadSerial;
+        if (!blocks.empty()) {
+            BlockList all = audio->blocks();
+            all.insert(all.end(), blocks.begin(), blocks.end());
+            setAudio(AudioSnapshot::make(format, std::move(all)));
+        }
+        if (finished && serial == loadSerial) // not when a slot has started another load
+            emit q->loadFinished(true);
     }
 };
 
@@ -353,6 +362,7 @@ bool AudioDocument::paste() {
 
 void AudioDocument::load(const QString& path, const RawPcmParams* raw) {
     d->stopLoad();
+    ++d->loadSerial;
     d->undoStack.clear();
     d->path = path;
     d->loadError.clear();
@@ -425,6 +435,7 @@ QString AudioDocument::path() const {
 
 void AudioDocument::clear() {
     d->stopLoad();
+    ++d->loadSerial;
     d->undoStack.clear();
     d->path.clear();
     d->loadError.clear();

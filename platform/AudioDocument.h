@@ -140,7 +140,9 @@ public:
     /// Blocks until a running load has finished (a save waits for it).
     void waitForLoad();
     /// Why the last load failed, for people ("name.mp3 could not be read: ..."); empty when the
-    /// audio loaded. A failed load leaves the document empty.
+    /// audio loaded. A failed load leaves the document empty. A file that breaks off part way
+    /// (truncated, damaged near the end) keeps the audio decoded up to the break and counts as
+    /// loaded. Cut, remove and paste are refused until a load has finished.
     QString loadError() const;
     QString path() const;
     void clear();

@@ -21,7 +21,7 @@ inline int64_t ceilDiv(int64_t a, int64_t b) {
     return (a + b - 1) / b;
 }
 
-// Summarises `src` (units of `unitIn` entries per output entry) into `dst`.
+// Merges every `ratio` consecutive entries per channel of `src` into one entry of `dst`.
 void summarise(const std::vector<Peak>& src, int channels, int64_t ratio, std::vector<Peak>& dst) {
     const int64_t units = int64_t(src.size()) / channels;
     const int64_t outUnits = ceilDiv(units, ratio);

@@ -208,6 +208,8 @@ private slots:
                                  << "does not exist";
         QTest::newRow("cd track") << "Track01.cda"
                                   << "audio CD";
+        QTest::newRow("cd track renamed") << "Track02.wav"
+                                          << "audio CD";
         QTest::newRow("video without audio") << "video.avi"
                                              << "no audio";
         QTest::newRow("text") << "notes.wav"
@@ -222,7 +224,7 @@ private slots:
             QVERIFY(f.open(QIODevice::WriteOnly));
         } else if (name == "folder.wav") {
             QVERIFY(QDir(m_dir.path()).mkpath(name));
-        } else if (name == "Track01.cda") {
+        } else if (name.startsWith("Track0")) {
             QFile f(path);
             QVERIFY(f.open(QIODevice::WriteOnly));
             QByteArray cda("RIFF\x24\0\0\0CDDAfmt \x18\0\0\0", 20);
@@ -301,6 +303,37 @@ private slots:
         QTest::qWait(300);
         QVERIFY(doc.isEmpty());
         QCOMPARE(finished.count(), 1);
+    }
+
+    // A slot that opens another file as soon as audio shows (a user clicking fast) must
+    // neither hang nor end up with the first file's audio, whether the first load is still
+    // running or delivering its last piece.
+    void loadFromASlotWhileLoading_data() {
+        QTest::addColumn<int>("firstSeconds");
+        QTest::newRow("first load running") << 120;
+        QTest::newRow("first load ending") << 1;
+    }
+    void loadFromASlotWhileLoading() {
+        QFETCH(int, firstSeconds);
+        const QString first = file(QStringLiteral("first-%1.ogg").arg(firstSeconds));
+        QVERIFY(makeTone(first, firstSeconds, 44100, 2, {"-c:a", "libvorbis"}));
+        const QString other = makeKind("vox");
+        AudioDocument doc;
+        bool switched = false;
+        connect(&doc, &AudioDocument::contentChanged, this, [&] {
+            if (!switched && doc.frameCount() > 0) {
+                switched = true;
+                doc.load(other);
+            }
+        });
+        QSignalSpy finished(&doc, &AudioDocument::loadFinished);
+        doc.load(first);
+        QTRY_VERIFY_WITH_TIMEOUT(finished.count() > 0, 20000);
+        QTest::qWait(200);
+        QCOMPARE(finished.count(), 1);
+        QCOMPARE(doc.path(), other);
+        QCOMPARE(doc.format(), (AudioFormat{8000, 1}));
+        QCOMPARE(doc.frameCount(), int64_t(16000));
     }
 };
 

@@ -5,7 +5,6 @@
 #include "engine_support.h"
 
 #include "platform/AudioDocument.h"
-#include "platform/WavHeader.h"
 
 #include <QDir>
 #include <QFile>
@@ -191,14 +190,6 @@ private slots:
         const auto w = enginetest::readWav(file("during-load.wav"));
         QVERIFY(w.ok);
         QCOMPARE(int64_t(w.samples.size()), int64_t(30 * 44100 * 2));
-    }
-
-    void streamingHeader() {
-        const QByteArray h = wavHeader(22050, 1, kWavStreamingSize);
-        QCOMPARE(h.size(), 44);
-        QCOMPARE(h.mid(4, 4), QByteArray("\xff\xff\xff\xff", 4));
-        QCOMPARE(h.mid(40, 4), QByteArray("\xff\xff\xff\xff", 4));
-        QCOMPARE(h.mid(28, 4), QByteArray("\x44\xac\0\0", 4)); // bytes per second 44100
     }
 };
 
