@@ -5,6 +5,8 @@
 #include "platform/Bass.h"
 #include "platform/ui/AudioEditor.h"
 #include "platform/ui/ErrorBox.h"
+#include "render/RingtoneFormat.h"
+#include "render/ui/RenderRingtone.h"
 
 #include <QAbstractItemView>
 #include <QAction>
@@ -16,6 +18,7 @@
 #include <QDragEnterEvent>
 #include <QDropEvent>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
@@ -23,6 +26,7 @@
 #include <QPainter>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QStandardPaths>
 #include <QSvgRenderer>
 #include <QTimer>
 #include <QToolBar>
@@ -171,6 +175,25 @@ Form1::Form1(QWidget* parent) : QWidget(parent)
     Timer4 = new QTimer(this);
     Timer4->setObjectName(QStringLiteral("Timer4"));
     Timer4->setInterval(500);
+
+    RenderControls controls;
+    controls.wizard = this;
+    controls.Combo1 = Combo1;
+    controls.Combo2 = Combo2;
+    controls.Combo3 = Combo3;
+    controls.Combo4 = Combo4;
+    controls.Option1 = Option1;
+    controls.Option2 = Option2;
+    controls.Option3 = Option3;
+    controls.Timer4 = Timer4;
+    controls.OutAudioFile = &OutAudioFile;
+    controls.setEditorFormat = [this](int rateHz, int channels, int bitrateKbps) {
+        AE->format()->setFormat(rateHz, channels, bitrateKbps);
+    };
+    controls.saveEditorAudio = [this](const QString& path, bool selectionOnly, int mode) {
+        return AE->save(path, selectionOnly, mode);
+    };
+    setRenderControls(controls);
 
     // The footer is raised last so its buttons follow the page's controls in the tab order.
     pFooter->raise();
@@ -488,8 +511,32 @@ void Form1::Toolbar1_ButtonClick(int index)
         AE->invoke(command);
 }
 
+RingtoneFormat Form1::selectedFormat() const
+{
+    if (Option1->isChecked())
+        return RingtoneFormat::Wav;
+    if (Option2->isChecked())
+        return RingtoneFormat::Mp3;
+    return RingtoneFormat::Ogg;
+}
+
 void Form1::Command7_Click()
 {
+    const RingtoneFormat format = selectedFormat();
+    // The dialog opens where the last ringtone was saved during this run, at first in the
+    // user's music folder; it neither asks before replacing a file nor adds an extension.
+    if (m_saveFolder.isEmpty()) {
+        m_saveFolder = QStandardPaths::writableLocation(QStandardPaths::MusicLocation);
+        if (m_saveFolder.isEmpty() || !QDir(m_saveFolder).exists())
+            m_saveFolder = QDir::homePath();
+    }
+    const QString chosen = QFileDialog::getSaveFileName(
+        this, QStringLiteral("Save file"), QDir(m_saveFolder).filePath(Text1->text()),
+        saveDialogFilter(format), nullptr, QFileDialog::DontConfirmOverwrite);
+    if (chosen.isEmpty())
+        return;
+    m_saveFolder = QFileInfo(chosen).absolutePath();
+    RenderRingtone(withRingtoneExtension(chosen, format));
 }
 
 void Form1::closeEvent(QCloseEvent* event)

@@ -24,6 +24,7 @@ namespace chimora {
 
 class AudioEditor;
 class PictureButton;
+enum class RingtoneFormat;
 
 class Form1 : public QWidget {
     Q_OBJECT
@@ -103,6 +104,9 @@ public:
     /// indexes outside the toolbar.
     static int toolbarCommand(int index);
 
+    /// The format chosen on the options page (the options are tested WAV, MP3, OGG).
+    RingtoneFormat selectedFormat() const;
+
 public slots:
     void Command1_Click();
     void Command2_Click();
@@ -124,6 +128,7 @@ private:
     void buildOptionsPage();
 
     bool m_unloaded = false;
+    QString m_saveFolder; // where "Save as file" last saved, during this run
 };
 
 /// The product's web address, shown in the footer.

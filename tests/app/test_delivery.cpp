@@ -1,0 +1,165 @@
+// "Save as file" from the options page through the real editor, renderer and encoders: the
+// save dialog, the extension rule, and a ringtone of exactly the chosen section.
+
+#include "TestSupport.h"
+#include "app/ui/Form1.h"
+#include "app/ui/PictureButton.h"
+#include "app/ui/Startup.h"
+#include "platform/AppFolder.h"
+#include "platform/ui/AudioEditor.h"
+#include "render/RenderState.h"
+#include "render/ui/RenderRingtone.h"
+
+#include <QApplication>
+#include <QComboBox>
+#include <QDir>
+#include <QFileDialog>
+#include <QLineEdit>
+#include <QRadioButton>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+
+using namespace chimora;
+
+namespace {
+
+struct SaveDialogAnswer {
+    QString path;
+    QString title, prefilled;
+    QStringList filters;
+    void arm(const QString& answer)
+    {
+        path = answer;
+        QTimer::singleShot(30, [this] { poll(); });
+    }
+    void poll()
+    {
+        auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+        if (!dialog) {
+            QTimer::singleShot(20, [this] { poll(); });
+            return;
+        }
+        title = dialog->windowTitle();
+        filters = dialog->nameFilters();
+        auto* name = dialog->findChild<QLineEdit*>("fileNameEdit");
+        prefilled = name ? name->text() : QString();
+        if (path.isEmpty() || !name) {
+            dialog->reject();
+            return;
+        }
+        name->setText(path);
+        QTest::keyClick(name, Qt::Key_Return);
+    }
+};
+
+} // namespace
+
+class TestDelivery : public QObject {
+    Q_OBJECT
+    QTemporaryDir m_dir;
+    std::unique_ptr<Form1> m_wizard;
+    QStringList m_messages;
+
+private slots:
+    void initTestCase()
+    {
+        if (!testsupport::havePulseServer())
+            QSKIP("the test audio server is not running (scripts/test starts it)");
+        setAppFolderForTesting(m_dir.filePath("app"));
+        m_wizard = StartChimora();
+        QVERIFY(m_wizard);
+        setRenderMessageHandlerForTesting(
+            [this](QMessageBox::Icon, const QString& text) { m_messages << text; });
+
+        const QString song = m_dir.filePath("song.wav");
+        QVERIFY(testsupport::makeTone(song, 4.0, 44100, 2));
+        m_wizard->openAudioFile(song);
+        m_wizard->AE->document()->waitForLoad();
+        QTRY_COMPARE(m_wizard->AE->document()->frameCount(), int64_t(4 * 44100));
+        m_wizard->fPos = 2;
+        m_wizard->ShowFrame(2);
+    }
+
+    void savesTheChosenSectionInTheChosenFormat_data()
+    {
+        QTest::addColumn<QString>("answer");   // what the user types in the save dialog
+        QTest::addColumn<QString>("expected"); // the file that must appear
+        QTest::addColumn<int>("format");       // 0 WAV, 1 MP3, 2 OGG
+        QTest::addColumn<int>("rateIndex");
+        QTest::addColumn<int>("channelsIndex");
+        QTest::addColumn<QString>("codec");
+        QTest::addColumn<int>("rate");
+        QTest::addColumn<int>("channels");
+
+        QTest::newRow("mp3 gets its extension") << "tone" << "tone.mp3" << 1 << 2 << 1 << "mp3" << 22050 << 2;
+        QTest::newRow("upper-case extension kept") << "tone2.MP3" << "tone2.MP3" << 1 << 1 << 0 << "mp3" << 24000 << 1;
+        QTest::newRow("ogg") << "bell" << "bell.ogg" << 2 << 1 << 1 << "vorbis" << 24000 << 2;
+        QTest::newRow("wav in a folder named like a wav")
+            << "sounds.wav/ring" << "sounds.wav/ring" << 0 << 6 << 0 << "pcm_s16le" << 8000 << 1;
+    }
+    void savesTheChosenSectionInTheChosenFormat()
+    {
+        QFETCH(QString, answer);
+        QFETCH(QString, expected);
+        QFETCH(int, format);
+        QFETCH(int, rateIndex);
+        QFETCH(int, channelsIndex);
+        QFETCH(QString, codec);
+        QFETCH(int, rate);
+        QFETCH(int, channels);
+
+        QDir().mkpath(m_dir.filePath("out/sounds.wav"));
+        QRadioButton* options[] = {m_wizard->Option1, m_wizard->Option2, m_wizard->Option3};
+        options[format]->setChecked(true);
+        m_wizard->Combo2->setCurrentIndex(rateIndex);
+        m_wizard->Combo3->setCurrentIndex(5); // 128 kbit/s
+        m_wizard->Combo4->setCurrentIndex(channelsIndex);
+        m_wizard->Combo1->setCurrentIndex(1); // just the section
+        m_wizard->AE->document()->setSelection(44100, 44100 + 66150); // 1.5 s
+        m_wizard->Text1->setText("proposed name");
+        m_messages.clear();
+
+        SaveDialogAnswer dialog;
+        dialog.arm(m_dir.filePath("out/" + answer));
+        QTest::mouseClick(m_wizard->Command7, Qt::LeftButton);
+        QCOMPARE(dialog.title, QString("Save file"));
+        QCOMPARE(dialog.filters.size(), 1);
+        QVERIFY(dialog.prefilled.endsWith("proposed name"));
+
+        const QString file = m_dir.filePath("out/" + expected);
+        QCOMPARE(RingtoneFile, file);
+        QVERIFY2(m_messages.isEmpty(), qPrintable(m_messages.join('\n')));
+        QVERIFY(m_wizard->isEnabled());
+        const testsupport::Probe got = testsupport::probe(file);
+        QVERIFY2(got.ok, qPrintable(file));
+        QCOMPARE(got.codec, codec);
+        QCOMPARE(got.sampleRate, rate);
+        QCOMPARE(got.channels, channels);
+        // Decoded length (encoder padding removed), not the container's estimate.
+        int decodedRate = 0;
+        const double seconds =
+            double(testsupport::decodeWithFfmpeg(file, &decodedRate).size()) / decodedRate;
+        QVERIFY2(qAbs(seconds - 1.5) < 0.01, qPrintable(QString::number(seconds)));
+        QCOMPARE(m_wizard->fPos, qint16(2)); // stays on the options page for another delivery
+    }
+
+    void cancellingTheSaveDialogRendersNothing()
+    {
+        RingtoneFile = "untouched";
+        SaveDialogAnswer dialog;
+        dialog.arm(QString());
+        QTest::mouseClick(m_wizard->Command7, Qt::LeftButton);
+        QCOMPARE(RingtoneFile, QString("untouched"));
+    }
+
+    void cleanupTestCase()
+    {
+        setRenderMessageHandlerForTesting({});
+        if (m_wizard)
+            m_wizard->Form_Unload();
+    }
+};
+
+QTEST_MAIN(TestDelivery)
+#include "test_delivery.moc"
