@@ -2,45 +2,39 @@
 
 #include <QtEndian>
 
-#include <cstring>
-
 namespace chimora {
 
 namespace {
-
-void putU32(char* at, uint32_t value) {
-    qToLittleEndian(value, at);
+void put32(QByteArray& out, uint32_t v) {
+    char b[4];
+    qToLittleEndian(v, b);
+    out.append(b, 4);
 }
-
-void putU16(char* at, uint16_t value) {
-    qToLittleEndian(value, at);
+void put16(QByteArray& out, uint16_t v) {
+    char b[2];
+    qToLittleEndian(v, b);
+    out.append(b, 2);
 }
-
 } // namespace
 
 QByteArray wavHeader(int sampleRate, int channels, uint32_t dataBytes) {
-    constexpr int kHeaderBytes = 44;
     const uint16_t blockAlign = uint16_t(channels * 2);
-    QByteArray header(kHeaderBytes, '\0');
-    char* p = header.data();
-    memcpy(p, "RIFF", 4);
-    // The RIFF size counts everything after its own field; a streaming size stays all ones
-    // rather than wrapping around.
-    const uint32_t riffBytes = dataBytes == kStreamingWavDataBytes || dataBytes > 0xFFFFFFFFu - 36
-                                   ? kStreamingWavDataBytes
-                                   : dataBytes + 36;
-    putU32(p + 4, riffBytes);
-    memcpy(p + 8, "WAVEfmt ", 8);
-    putU32(p + 16, 16);
-    putU16(p + 20, 1); // integer PCM
-    putU16(p + 22, uint16_t(channels));
-    putU32(p + 24, uint32_t(sampleRate));
-    putU32(p + 28, uint32_t(sampleRate) * blockAlign);
-    putU16(p + 32, blockAlign);
-    putU16(p + 34, 16);
-    memcpy(p + 36, "data", 4);
-    putU32(p + 40, dataBytes);
-    return header;
+    QByteArray h;
+    h.reserve(44);
+    h.append("RIFF", 4);
+    put32(h, dataBytes == kWavStreamingSize || dataBytes > kWavMaxDataBytes ? kWavStreamingSize
+                                                                            : dataBytes + 36);
+    h.append("WAVEfmt ", 8);
+    put32(h, 16);
+    put16(h, 1); // PCM
+    put16(h, uint16_t(channels));
+    put32(h, uint32_t(sampleRate));
+    put32(h, uint32_t(sampleRate) * blockAlign);
+    put16(h, blockAlign);
+    put16(h, 16);
+    h.append("data", 4);
+    put32(h, dataBytes);
+    return h;
 }
 
 } // namespace chimora

@@ -7,13 +7,14 @@
 
 namespace chimora {
 
-/// Data size that marks a header of unknown length (a WAV streamed to an encoder's input).
-inline constexpr uint32_t kStreamingWavDataBytes = 0xFFFFFFFFu;
+/// Size value that marks a stream of unknown length (encoders reading standard input accept it).
+inline constexpr uint32_t kWavStreamingSize = 0xFFFFFFFFu;
 
-/// Header of a canonical 16-bit PCM WAV file ("RIFF", "fmt " of 16 bytes, "data") for
-/// `sampleRate` frames per second and `channels` interleaved channels, followed by `dataBytes`
-/// bytes of samples. With kStreamingWavDataBytes the RIFF size is also 0xFFFFFFFF, which the
-/// encoders read as "until the end of the input".
+/// Header for 16-bit PCM at `sampleRate` Hz with `channels` interleaved channels followed by
+/// `dataBytes` bytes of samples. With kWavStreamingSize the RIFF size is kWavStreamingSize too.
 QByteArray wavHeader(int sampleRate, int channels, uint32_t dataBytes);
+
+/// Largest data size a WAV header can describe.
+inline constexpr uint64_t kWavMaxDataBytes = 0xFFFFFFFFull - 36;
 
 } // namespace chimora

@@ -22,8 +22,6 @@ namespace {
 Q_LOGGING_CATEGORY(lcWav, "chimora.wav")
 
 constexpr int64_t kChunkFrames = 16384;
-// Largest data size a WAV header can describe (its RIFF size counts 36 more bytes).
-constexpr uint64_t kWavMaxDataBytes = 0xFFFFFFFFull - 36;
 
 // A resampler for interleaved s16 with the same channel count on both sides; the soxr engine
 // where this FFmpeg has it, its own engine otherwise.
