@@ -71,6 +71,8 @@ AudioEditor::AudioEditor(QWidget* parent)
     fields->addSpacing(8);
     fields->addWidget(m_status, 1);
     m_status->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    // A long message must not widen the editor beyond the page that holds it.
+    m_status->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
 
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
@@ -275,14 +277,20 @@ void AudioEditor::updateSelectionFields() {
     const int64_t start = sel.isEmpty() ? m_document->cursor() : sel.start;
     const int64_t end = sel.isEmpty() ? m_document->cursor() : sel.end;
     const TimeFormat tf = timeFormat();
-    for (QLineEdit* field : {m_startField, m_endField, m_lengthField})
+    const auto show = [&](QLineEdit* field, int64_t frames) {
         field->setEnabled(haveAudio);
-    m_startField->setText(haveAudio ? formatTime(start, rate, tf) : QString());
-    m_endField->setText(haveAudio ? formatTime(end, rate, tf) : QString());
-    m_lengthField->setText(haveAudio ? formatTime(end - start, rate, tf) : QString());
+        // Text being typed is not overwritten (the audio may still be growing meanwhile).
+        if (field->hasFocus() && field->isModified())
+            return;
+        field->setText(haveAudio ? formatTime(frames, rate, tf) : QString());
+    };
+    show(m_startField, start);
+    show(m_endField, end);
+    show(m_lengthField, end - start);
 }
 
 void AudioEditor::applySelectionField(QLineEdit* field) {
+    field->setModified(false); // taken now; the fields show what holds afterwards
     const int64_t frames = m_document->frameCount();
     const std::optional<int64_t> typed =
         parseTime(field->text(), m_document->format().sampleRate, timeFormat());
@@ -426,6 +434,7 @@ void AudioEditor::endPlayback() {
 
 void AudioEditor::setStatus(const QString& text) {
     m_status->setText(text);
+    m_status->setToolTip(text);
 }
 
 QString AudioEditor::statusText() const {

@@ -1,6 +1,7 @@
 #include "platform/ui/WaveformView.h"
 
 #include <QFileInfo>
+#include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QWheelEvent>
@@ -200,6 +201,67 @@ void WaveformView::wheelEvent(QWheelEvent* event) {
     event->accept();
 }
 
+void WaveformView::ensureVisible(int64_t frame) {
+    const double x = xOf(static_cast<double>(frame));
+    if (x < 0)
+        scrollToFrame(static_cast<double>(frame));
+    else if (x >= width())
+        scrollToFrame(frame - (width() - 1) * m_framesPerPixel);
+}
+
+void WaveformView::keyPressEvent(QKeyEvent* event) {
+    // Moving the cursor from the keyboard, as in text: arrows by a pixel column (Ctrl: by a
+    // view's width), Home and End to the ends; with Shift the selection follows.
+    const int64_t frames = m_document->frameCount();
+    const int key = event->key();
+    if (frames == 0 || (key != Qt::Key_Left && key != Qt::Key_Right && key != Qt::Key_Home &&
+                        key != Qt::Key_End)) {
+        QWidget::keyPressEvent(event);
+        return;
+    }
+    const Selection sel = m_document->selection();
+    if (sel.isEmpty()) {
+        m_keyAnchor = m_keyHead = m_document->cursor();
+    } else if (Selection{std::min(m_keyAnchor, m_keyHead), std::max(m_keyAnchor, m_keyHead)} !=
+               sel) {
+        m_keyAnchor = sel.start; // a selection made some other way grows at its end
+        m_keyHead = sel.end;
+    }
+    const bool extend = event->modifiers() & Qt::ShiftModifier;
+    const int64_t step = event->modifiers() & Qt::ControlModifier
+                             ? std::max<int64_t>(1, std::llround(visibleFrames()))
+                             : std::max<int64_t>(1, std::llround(m_framesPerPixel));
+    // Without Shift, an arrow first collapses a selection to the side it points to.
+    int64_t from = m_keyHead;
+    if (!extend && !sel.isEmpty())
+        from = key == Qt::Key_Left ? sel.start : sel.end;
+    int64_t to = from;
+    switch (key) {
+    case Qt::Key_Left:
+        to = from - ((!extend && !sel.isEmpty()) ? 0 : step);
+        break;
+    case Qt::Key_Right:
+        to = from + ((!extend && !sel.isEmpty()) ? 0 : step);
+        break;
+    case Qt::Key_Home:
+        to = 0;
+        break;
+    default:
+        to = frames;
+        break;
+    }
+    to = std::clamp<int64_t>(to, 0, frames);
+    if (extend && to != m_keyAnchor) {
+        m_keyHead = to;
+        m_document->setSelection(m_keyAnchor, to);
+    } else {
+        m_keyAnchor = m_keyHead = to;
+        m_document->setCursor(to);
+    }
+    ensureVisible(to);
+    event->accept();
+}
+
 void WaveformView::focusInEvent(QFocusEvent* event) {
     QWidget::focusInEvent(event);
     update();
@@ -210,7 +272,7 @@ void WaveformView::focusOutEvent(QFocusEvent* event) {
     update();
 }
 
-QString WaveformView::messageText() const {
+QString WaveformView::message() const {
     const QString error = m_document->loadError();
     if (!error.isEmpty())
         return error;
@@ -236,7 +298,7 @@ void WaveformView::paintEvent(QPaintEvent*) {
     if (frames <= 0 || !format.isValid()) {
         p.setPen(m_document->loadError().isEmpty() ? pal.color(QPalette::PlaceholderText) : text);
         p.drawText(waveArea.adjusted(12, 8, -12, -8), Qt::AlignCenter | Qt::TextWordWrap,
-                   messageText());
+                   message());
     } else {
         // Selection first, so the waveform stays readable on top of it.
         const Selection sel = m_document->selection();
@@ -352,15 +414,18 @@ void WaveformView::paintChannel(QPainter& p, const AudioSnapshot& snap, int chan
             static_cast<int>(std::ceil((frames - m_startFrame) / m_framesPerPixel)), 0, width());
         m_peaks.resize(columns);
         snap.peaks(channel, m_startFrame, m_framesPerPixel, columns, m_peaks.data());
-        m_lines.clear();
+        m_rects.clear();
         for (int x = 0; x < columns; ++x) {
-            const double top = mid - m_peaks[x].max * scale;
-            const double bottom = mid - m_peaks[x].min * scale;
-            // At least one pixel tall, so silence still shows as a line.
-            m_lines.emplace_back(x + 0.5, top - 0.5, x + 0.5, std::max(bottom, top) + 0.5);
+            const int top = static_cast<int>(std::floor(mid - m_peaks[x].max * scale));
+            const int bottom = static_cast<int>(std::floor(mid - m_peaks[x].min * scale));
+            // At least one pixel tall, so silence still shows as a line. Whole-pixel rectangles
+            // fill as plain spans, which is the cheapest thing the raster engine draws.
+            m_rects.emplace_back(x, top, 1, std::max(1, bottom - top + 1));
         }
-        p.setPen(QPen(color, 1));
-        p.drawLines(m_lines.data(), static_cast<int>(m_lines.size()));
+        p.setPen(Qt::NoPen);
+        p.setBrush(color);
+        p.drawRects(m_rects.data(), static_cast<int>(m_rects.size()));
+        p.setBrush(Qt::NoBrush);
         return;
     }
 

@@ -38,6 +38,8 @@ public:
     /// Shows from `startFrame` at `framesPerPixel`, both clamped to the audio.
     void setView(double startFrame, double framesPerPixel);
     void scrollToFrame(double startFrame) { setView(startFrame, m_framesPerPixel); }
+    /// Scrolls as little as needed to bring `frame` into view.
+    void ensureVisible(int64_t frame);
     /// Zooms by 2^steps (positive steps zoom in) keeping the frame under `anchorX` in place.
     /// Returns false when already at the limit.
     bool zoomSteps(int steps, double anchorX);
@@ -50,6 +52,9 @@ public:
     void setPlayhead(int64_t frame);
     int64_t playhead() const { return m_playhead; }
     void setTimeFormat(TimeFormat format);
+    /// Text shown in place of the waveform (a hint, loading, or why the file could not be
+    /// read); empty while audio is shown.
+    QString message() const;
     TimeFormat timeFormat() const { return m_timeFormat; }
 
     QSize sizeHint() const override { return {600, 260}; }
@@ -67,6 +72,7 @@ protected:
     void mouseReleaseEvent(QMouseEvent* event) override;
     void mouseDoubleClickEvent(QMouseEvent* event) override;
     void wheelEvent(QWheelEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
     void focusInEvent(QFocusEvent* event) override;
     void focusOutEvent(QFocusEvent* event) override;
 
@@ -74,7 +80,6 @@ private:
     void onContentChanged();
     void onLoadStarted();
     bool isNearSelectionEdge(double x) const;
-    QString messageText() const;
     void paintRuler(QPainter& p, int sampleRate) const;
     void paintChannel(QPainter& p, const AudioSnapshot& snap, int channel, const QRect& lane,
                       const QColor& color);
@@ -93,10 +98,13 @@ private:
     int64_t m_anchorFrame = 0;
     double m_pressX = 0;
     int m_wheelZoomRemainder = 0;
+    // The moving end of a selection made with Shift and the arrow keys.
+    int64_t m_keyAnchor = 0;
+    int64_t m_keyHead = 0;
 
     // Reused between paints so a repaint allocates nothing.
     std::vector<Peak> m_peaks;
-    std::vector<QLineF> m_lines;
+    std::vector<QRect> m_rects;
     std::vector<QPointF> m_points;
 };
 
