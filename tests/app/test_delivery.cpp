@@ -9,6 +9,7 @@
 #include "platform/ui/AudioEditor.h"
 #include "render/RenderState.h"
 #include "render/ui/RenderRingtone.h"
+#include "wizard_support.h"
 
 #include <QApplication>
 #include <QComboBox>
@@ -21,39 +22,6 @@
 #include <QTimer>
 
 using namespace chimora;
-
-namespace {
-
-struct SaveDialogAnswer {
-    QString path;
-    QString title, prefilled;
-    QStringList filters;
-    void arm(const QString& answer)
-    {
-        path = answer;
-        QTimer::singleShot(30, [this] { poll(); });
-    }
-    void poll()
-    {
-        auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
-        if (!dialog) {
-            QTimer::singleShot(20, [this] { poll(); });
-            return;
-        }
-        title = dialog->windowTitle();
-        filters = dialog->nameFilters();
-        auto* name = dialog->findChild<QLineEdit*>("fileNameEdit");
-        prefilled = name ? name->text() : QString();
-        if (path.isEmpty() || !name) {
-            dialog->reject();
-            return;
-        }
-        name->setText(path);
-        QTest::keyClick(name, Qt::Key_Return);
-    }
-};
-
-} // namespace
 
 class TestDelivery : public QObject {
     Q_OBJECT
@@ -120,7 +88,7 @@ private slots:
         m_wizard->Text1->setText("proposed name");
         m_messages.clear();
 
-        SaveDialogAnswer dialog;
+        wizardtest::FileDialogAnswer dialog;
         dialog.arm(m_dir.filePath("out/" + answer));
         QTest::mouseClick(m_wizard->Command7, Qt::LeftButton);
         QCOMPARE(dialog.title, QString("Save file"));
@@ -147,7 +115,7 @@ private slots:
     void cancellingTheSaveDialogRendersNothing()
     {
         RingtoneFile = "untouched";
-        SaveDialogAnswer dialog;
+        wizardtest::FileDialogAnswer dialog;
         dialog.arm(QString());
         QTest::mouseClick(m_wizard->Command7, Qt::LeftButton);
         QCOMPARE(RingtoneFile, QString("untouched"));

@@ -8,6 +8,7 @@
 #include "app/ui/Startup.h"
 #include "platform/AppFolder.h"
 #include "platform/ui/AudioEditor.h"
+#include "wizard_support.h"
 
 #include <QAction>
 #include <QApplication>
@@ -23,42 +24,6 @@
 using namespace chimora;
 
 namespace {
-
-// Answers the next file dialog: accepts `path`, or cancels when it is empty. Records the
-// dialog's title and filters.
-struct DialogAnswer {
-    QString path;
-    QString title;
-    QStringList filters;
-    bool seen = false;
-
-    void arm(const QString& answer)
-    {
-        path = answer;
-        seen = false;
-        QTimer::singleShot(30, [this] { poll(); });
-    }
-    void poll()
-    {
-        auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
-        if (!dialog) {
-            QTimer::singleShot(20, [this] { poll(); });
-            return;
-        }
-        seen = true;
-        title = dialog->windowTitle();
-        filters = dialog->nameFilters();
-        if (path.isEmpty()) {
-            dialog->reject();
-        } else {
-            // As a user would: type the path into the name field and press Enter.
-            auto* name = dialog->findChild<QLineEdit*>("fileNameEdit");
-            QVERIFY(name);
-            name->setText(path);
-            QTest::keyClick(name, Qt::Key_Return);
-        }
-    }
-};
 
 int shownPage(const Form1& w)
 {
@@ -93,7 +58,7 @@ private slots:
 
     void cancellingTheOpenDialogStaysOnTheSourcePage()
     {
-        DialogAnswer answer;
+        wizardtest::FileDialogAnswer answer;
         answer.arm(QString());
         QTest::mouseClick(m_wizard->Command5, Qt::LeftButton);
         QVERIFY(answer.seen);
@@ -108,7 +73,7 @@ private slots:
 
     void choosingAFileShowsTheEditingPageAndLoadsIt()
     {
-        DialogAnswer answer;
+        wizardtest::FileDialogAnswer answer;
         answer.arm(m_first);
         QTest::mouseClick(m_wizard->Command5, Qt::LeftButton);
         QCOMPARE(m_wizard->fPos, qint16(1));
@@ -125,7 +90,7 @@ private slots:
     {
         QTest::mouseClick(m_wizard->Command1, Qt::LeftButton);
         QCOMPARE(shownPage(*m_wizard), 0);
-        DialogAnswer answer;
+        wizardtest::FileDialogAnswer answer;
         answer.arm(m_second);
         QTest::mouseClick(m_wizard->Command5, Qt::LeftButton);
         QCOMPARE(m_wizard->fPos, qint16(1));

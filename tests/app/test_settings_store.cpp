@@ -3,6 +3,7 @@
 
 #include "app/IniFile.h"
 #include "app/Settings.h"
+#include "wizard_support.h"
 
 #include <QDir>
 #include <QFile>
@@ -12,24 +13,8 @@
 
 
 using namespace chimora;
-
-namespace {
-
-QByteArray readAll(const QString& path)
-{
-    QFile f(path);
-    f.open(QIODevice::ReadOnly);
-    return f.readAll();
-}
-
-void writeAll(const QString& path, const QByteArray& bytes)
-{
-    QFile f(path);
-    QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    f.write(bytes);
-}
-
-} // namespace
+using wizardtest::readFile;
+using wizardtest::writeFile;
 
 class TestSettingsStore : public QObject {
     Q_OBJECT
@@ -67,7 +52,7 @@ private slots:
         QFETCH(QString, section);
         QFETCH(QString, key);
         QFETCH(QString, expected);
-        writeAll(path("read.ini"), file);
+        writeFile(path("read.ini"), file);
         QCOMPARE(ReadIniValue(section, key, path("read.ini")), expected);
     }
 
@@ -79,11 +64,11 @@ private slots:
     void writingKeepsEverythingElse()
     {
         const QString file = path("keep.ini");
-        writeAll(file, "; my notes\n[Other]\nx = 1\n\n[main]\n1=old\n2=two\n\n[Last]\ny=2\n");
+        writeFile(file, "; my notes\n[Other]\nx = 1\n\n[main]\n1=old\n2=two\n\n[Last]\ny=2\n");
         QVERIFY(WriteIniValue("Main", "1", "new", file));
         QVERIFY(WriteIniValue("MAIN", "3", "three", file));
         QVERIFY(WriteIniValue("Fresh", "k", "v", file));
-        QCOMPARE(readAll(file), QByteArray("; my notes\n[Other]\nx = 1\n\n[main]\n1=new\n2=two\n3=three\n\n"
+        QCOMPARE(readFile(file), QByteArray("; my notes\n[Other]\nx = 1\n\n[main]\n1=new\n2=two\n3=three\n\n"
                                            "[Last]\ny=2\n[Fresh]\nk=v\n"));
     }
 
@@ -91,12 +76,12 @@ private slots:
     {
         const QString file = path("new.ini");
         QVERIFY(WriteIniValue("Main", "1", "a", file));
-        QCOMPARE(readAll(file), QByteArray("[Main]\n1=a\n"));
+        QCOMPARE(readFile(file), QByteArray("[Main]\n1=a\n"));
 
         const QString crlf = path("crlf.ini");
-        writeAll(crlf, "[Main]\r\n1=a\r\n");
+        writeFile(crlf, "[Main]\r\n1=a\r\n");
         QVERIFY(WriteIniValue("Main", "2", "b", crlf));
-        QCOMPARE(readAll(crlf), QByteArray("[Main]\r\n1=a\r\n2=b\r\n"));
+        QCOMPARE(readFile(crlf), QByteArray("[Main]\r\n1=a\r\n2=b\r\n"));
     }
 
     void valuesRoundTrip_data()
@@ -118,7 +103,7 @@ private slots:
         QFile::remove(file);
         QVERIFY(WriteIniValue("Main", "9", value, file));
         QCOMPARE(ReadIniValue("Main", "9", file), value);
-        const QByteArray bytes = readAll(file);
+        const QByteArray bytes = readFile(file);
         QCOMPARE(bytes.count('\n'), 2); // header and one value line, whatever the value holds
         if (!line.isEmpty())
             QVERIFY2(bytes.contains(line + '\n'), bytes.constData());
@@ -127,11 +112,11 @@ private slots:
     void failedWriteLeavesFileAsItWas()
     {
         const QString file = path("ro.ini");
-        writeAll(file, "[Main]\n1=keep\n");
+        writeFile(file, "[Main]\n1=keep\n");
         QFile::setPermissions(file, QFileDevice::ReadOwner);
         QVERIFY(!WriteIniValue("Main", "1", "lost", file));
         QFile::setPermissions(file, QFileDevice::ReadOwner | QFileDevice::WriteOwner);
-        QCOMPARE(readAll(file), QByteArray("[Main]\n1=keep\n"));
+        QCOMPARE(readFile(file), QByteArray("[Main]\n1=keep\n"));
     }
 
     void unreadableFileIsNeverReplaced()
@@ -178,7 +163,7 @@ private slots:
         SettingsFile = path("fresh/settings.ini");
         QDir().mkpath(path("fresh"));
         EnsureSettingsFile();
-        QCOMPARE(readAll(SettingsFile),
+        QCOMPARE(readFile(SettingsFile),
                  QByteArray("[Main]\n1=test\n2=4\n3=1\n4=1\n5=ringtone\n6=1\n7=") +
                      DefaultMailAddress + "\n8=Subject\n9=\n");
     }
@@ -186,11 +171,11 @@ private slots:
     void existingFileIsNeverChangedAtStart()
     {
         SettingsFile = path("empty.ini");
-        writeAll(SettingsFile, "");
+        writeFile(SettingsFile, "");
         BitrateIndex = ChannelsIndex = FormatCode = SampleRateIndex = 5;
         EnsureSettingsFile();
         LoadSettings();
-        QCOMPARE(readAll(SettingsFile), QByteArray());
+        QCOMPARE(readFile(SettingsFile), QByteArray());
         QCOMPARE(BitrateIndex, 0);
         QCOMPARE(ChannelsIndex, 0);
         QCOMPARE(FormatCode, 0);
@@ -202,7 +187,7 @@ private slots:
     void saveAndLoadRoundTrip()
     {
         SettingsFile = path("rt.ini");
-        writeAll(SettingsFile, "[Main]\n1=kept by others\n; comment stays\n[Extra]\nz=1\n");
+        writeFile(SettingsFile, "[Main]\n1=kept by others\n; comment stays\n[Extra]\nz=1\n");
         LoadSettings();
         BitrateIndex = 14;
         ChannelsIndex = -1;
@@ -224,7 +209,7 @@ private slots:
         QCOMPARE(RingtoneName, QString::fromUtf8("Ring \"$1; rm\" \xe2\x99\xab"));
         QCOMPARE(SampleRateIndex, 6);
         QCOMPARE(MailMessage, QString("line one\nline two"));
-        const QByteArray bytes = readAll(SettingsFile);
+        const QByteArray bytes = readFile(SettingsFile);
         QVERIFY(bytes.contains("; comment stays\n"));
         QVERIFY(bytes.contains("[Extra]\nz=1\n"));
         QVERIFY(bytes.contains("3=-1\n"));
@@ -233,7 +218,7 @@ private slots:
     void numberOutOfRangeKeepsValue()
     {
         SettingsFile = path("range.ini");
-        writeAll(SettingsFile, "[Main]\n2=99999999999\n4=abc\n");
+        writeFile(SettingsFile, "[Main]\n2=99999999999\n4=abc\n");
         BitrateIndex = 7;
         FormatCode = 1;
         LoadSettings();

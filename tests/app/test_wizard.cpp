@@ -8,6 +8,7 @@
 #include "app/ui/PictureButton.h"
 #include "app/ui/Startup.h"
 #include "platform/AppFolder.h"
+#include "wizard_support.h"
 
 #include <QApplication>
 #include <QComboBox>
@@ -26,22 +27,10 @@
 #include <algorithm>
 
 using namespace chimora;
+using wizardtest::readFile;
+using wizardtest::writeFile;
 
 namespace {
-
-QByteArray readAll(const QString& path)
-{
-    QFile f(path);
-    f.open(QIODevice::ReadOnly);
-    return f.readAll();
-}
-
-void writeAll(const QString& path, const QByteArray& bytes)
-{
-    QFile f(path);
-    f.open(QIODevice::WriteOnly | QIODevice::Truncate);
-    f.write(bytes);
-}
 
 int shownPage(const Form1& w)
 {
@@ -55,25 +44,6 @@ int shownPage(const Form1& w)
     }
     return shown;
 }
-
-// Accepts the next message box and records its title and text.
-struct MessageBoxCatcher {
-    QString title, text;
-    void arm()
-    {
-        QTimer::singleShot(50, [this] { poll(); });
-    }
-    void poll()
-    {
-        if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
-            title = box->windowTitle();
-            text = box->text();
-            box->accept();
-            return;
-        }
-        QTimer::singleShot(20, [this] { poll(); });
-    }
-};
 
 } // namespace
 
@@ -191,10 +161,10 @@ private slots:
         QFETCH(QString, bitrate);
         QFETCH(QString, channels);
         QFETCH(QByteArray, savedLines);
-        writeAll(m_settings, file);
+        writeFile(m_settings, file);
         auto w = start();
         QVERIFY(w);
-        QCOMPARE(readAll(m_settings), file); // start-up never rewrites an existing file
+        QCOMPARE(readFile(m_settings), file); // start-up never rewrites an existing file
         QRadioButton* checked = w->Option1->isChecked() ? w->Option1
                                 : w->Option2->isChecked() ? w->Option2
                                                           : w->Option3;
@@ -203,7 +173,7 @@ private slots:
         QCOMPARE(w->Combo3->currentText(), bitrate);
         QCOMPARE(w->Combo4->currentText(), channels);
         w->close(); // the closing sequence
-        const QByteArray saved = readAll(m_settings);
+        const QByteArray saved = readFile(m_settings);
         QVERIFY2(saved.contains(savedLines), saved.constData());
     }
 
@@ -283,15 +253,15 @@ private slots:
     {
         const QByteArray server = qgetenv("PULSE_SERVER");
         qputenv("PULSE_SERVER", "unix:/nonexistent/chimora-test/native");
-        writeAll(m_settings, "[Main]\n4=2\n");
-        MessageBoxCatcher box;
+        writeFile(m_settings, "[Main]\n4=2\n");
+        wizardtest::MessageBoxAnswer box;
         box.arm();
         auto w = StartChimora();
         qputenv("PULSE_SERVER", server);
         QVERIFY(!w);
         QCOMPARE(box.title, QString("Error"));
         QCOMPARE(box.text, QString("Can't initialize device\n\nerror code: 3"));
-        QCOMPARE(readAll(m_settings), QByteArray("[Main]\n4=2\n"));
+        QCOMPARE(readFile(m_settings), QByteArray("[Main]\n4=2\n"));
     }
 
     void copiedProgramKeepsSettingsInItsOwnFolder()
@@ -308,7 +278,7 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(install.filePath("settings.ini")), 20000);
         p.kill();
         p.waitForFinished();
-        QVERIFY(readAll(install.filePath("settings.ini")).startsWith("[Main]\n1=test\n"));
+        QVERIFY(readFile(install.filePath("settings.ini")).startsWith("[Main]\n1=test\n"));
     }
 };
 

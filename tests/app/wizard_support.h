@@ -1,0 +1,40 @@
+#pragma once
+// Helpers for the wizard tests: whole-file reads and writes, and answering the modal dialogs
+// the wizard opens, as a user would.
+
+#include <QByteArray>
+#include <QString>
+#include <QStringList>
+
+namespace wizardtest {
+
+QByteArray readFile(const QString& path);
+void writeFile(const QString& path, const QByteArray& bytes);
+
+/// Answers the next file dialog: types `answer` into its name field and presses Enter, or
+/// cancels when `answer` is empty. Records what the dialog showed.
+struct FileDialogAnswer {
+    QString answer;
+    bool seen = false;
+    QString title;
+    QStringList filters;
+    QString prefilled; ///< the name field's text when the dialog opened
+
+    void arm(const QString& path);
+
+private:
+    void poll();
+};
+
+/// Accepts the next message box and records its title and text.
+struct MessageBoxAnswer {
+    QString title;
+    QString text;
+
+    void arm();
+
+private:
+    void poll();
+};
+
+} // namespace wizardtest
