@@ -180,7 +180,8 @@ Result<void> ChildProcess::start(const QString& program, const QStringList& argu
     m_inputFd = inPipe[1];
     m_errorFd = errPipe[0];
     m_outputFd = outPipe[0];
-    // A larger pipe lets the encoder work through a whole pull while we decode the next one.
+    // A large pipe holds many pulls: the encoder always has input while we decode, and a writer
+    // facing a full pipe can nap instead of trading a wake-up for every few kilobytes read.
     ::fcntl(m_inputFd, F_SETPIPE_SZ, kInputPipeBytes);
     setNonBlocking(m_inputFd);
     setNonBlocking(m_errorFd);
