@@ -14,6 +14,9 @@ extern "C" {
 
 #include <algorithm>
 #include <cmath>
+#include <memory>
+#include <thread>
+#include <vector>
 
 namespace chimora {
 
@@ -21,13 +24,13 @@ namespace {
 
 Q_LOGGING_CATEGORY(lcWav, "chimora.wav")
 
-constexpr int64_t kChunkFrames = 16384;
+constexpr int64_t kChunkFrames = 65536;
 
-// A resampler for interleaved s16 with the same channel count on both sides; the soxr engine
-// where this FFmpeg has it, its own engine otherwise.
-ff::ResamplerPtr makeResampler(int channels, int inRate, int outRate) {
+// A resampler for one channel of s16; the soxr engine where this FFmpeg has it, its own engine
+// otherwise.
+ff::ResamplerPtr makeMonoResampler(int inRate, int outRate) {
     AVChannelLayout layout;
-    av_channel_layout_default(&layout, channels);
+    av_channel_layout_default(&layout, 1);
     ff::ResamplerPtr result;
     for (bool soxr : {true, false}) {
         SwrContext* s = nullptr;
@@ -46,6 +49,74 @@ ff::ResamplerPtr makeResampler(int channels, int inRate, int outRate) {
     av_channel_layout_uninit(&layout);
     return result;
 }
+
+// Resamples interleaved s16 one channel per filter. Two channels run on two threads: the
+// filters are independent, and a render waits for this file before its encoder can start.
+class Resampler {
+public:
+    static std::unique_ptr<Resampler> make(int channels, int inRate, int outRate) {
+        auto r = std::unique_ptr<Resampler>(new Resampler);
+        for (int c = 0; c < channels; ++c) {
+            r->m_channels.push_back({makeMonoResampler(inRate, outRate), {}, {}, 0});
+            if (!r->m_channels.back().swr)
+                return nullptr;
+        }
+        return r;
+    }
+
+    /// Converts `frames` interleaved frames (nullptr drains the filters). Returns the number of
+    /// frames now in output(), or -1 on failure.
+    int convert(const int16_t* samples, int frames) {
+        const int channels = int(m_channels.size());
+        for (int c = 0; c < channels; ++c) {
+            Channel& ch = m_channels[size_t(c)];
+            ch.in.resize(size_t(frames));
+            for (int f = 0; f < frames; ++f)
+                ch.in[size_t(f)] = samples[f * channels + c];
+        }
+        auto run = [this, samples, frames](size_t c) {
+            Channel& ch = m_channels[c];
+            const int capacity = swr_get_out_samples(ch.swr.get(), frames) + 16;
+            ch.out.resize(size_t(capacity));
+            uint8_t* dst = reinterpret_cast<uint8_t*>(ch.out.data());
+            const uint8_t* src = reinterpret_cast<const uint8_t*>(ch.in.data());
+            ch.produced = swr_convert(ch.swr.get(), &dst, capacity, samples ? &src : nullptr, frames);
+        };
+        if (channels == 2) {
+            std::thread second(run, size_t(1));
+            run(0);
+            second.join();
+        } else {
+            run(0);
+        }
+        const int produced = m_channels[0].produced;
+        for (const Channel& ch : m_channels) {
+            // Identical filters fed identical counts give identical counts.
+            if (ch.produced != produced || produced < 0)
+                return -1;
+        }
+        m_out.resize(size_t(produced) * size_t(channels));
+        for (int c = 0; c < channels; ++c) {
+            const Channel& ch = m_channels[size_t(c)];
+            for (int f = 0; f < produced; ++f)
+                m_out[size_t(f * channels + c)] = ch.out[size_t(f)];
+        }
+        return produced;
+    }
+
+    const int16_t* output() const { return m_out.data(); }
+
+private:
+    Resampler() = default;
+    struct Channel {
+        ff::ResamplerPtr swr;
+        std::vector<int16_t> in;
+        std::vector<int16_t> out;
+        int produced;
+    };
+    std::vector<Channel> m_channels;
+    std::vector<int16_t> m_out;
+};
 
 // Converts interleaved frames between one and two channels.
 void convertChannels(const int16_t* in, int inChannels, int16_t* out, int outChannels,
@@ -95,9 +166,9 @@ Result<void> writeWavFile(const AudioSnapshot& audio, int64_t from, int64_t to,
         return Error::badInput(QStringLiteral("The audio is too long for a WAV file (4 GiB at "
                                               "most). Choose a shorter section."));
 
-    ff::ResamplerPtr swr;
+    std::unique_ptr<Resampler> swr;
     if (outRate != src.sampleRate) {
-        swr = makeResampler(outChannels, src.sampleRate, outRate);
+        swr = Resampler::make(outChannels, src.sampleRate, outRate);
         if (!swr)
             return Error::internal(
                 QStringLiteral("The audio could not be converted to %1 Hz.").arg(outRate));
@@ -115,7 +186,6 @@ Result<void> writeWavFile(const AudioSnapshot& audio, int64_t from, int64_t to,
 
     std::vector<int16_t> in(size_t(kChunkFrames * src.channels));
     std::vector<int16_t> mixed(size_t(kChunkFrames * outChannels));
-    std::vector<int16_t> resampled;
     int64_t written = 0;
     // Writes what the resampler gives, never past the exact target length.
     auto deliver = [&](const int16_t* samples, int64_t frames) {
@@ -126,12 +196,8 @@ Result<void> writeWavFile(const AudioSnapshot& audio, int64_t from, int64_t to,
         return put(samples, frames);
     };
     auto resample = [&](const int16_t* samples, int frames) -> bool {
-        const int capacity = swr_get_out_samples(swr.get(), frames) + 16;
-        resampled.resize(size_t(capacity) * size_t(outChannels));
-        uint8_t* dst = reinterpret_cast<uint8_t*>(resampled.data());
-        const uint8_t* srcp = reinterpret_cast<const uint8_t*>(samples);
-        const int n = swr_convert(swr.get(), &dst, capacity, samples ? &srcp : nullptr, frames);
-        return n >= 0 && deliver(resampled.data(), n);
+        const int n = swr->convert(samples, frames);
+        return n >= 0 && deliver(swr->output(), n);
     };
 
     for (int64_t pos = from; pos < to;) {

@@ -1,5 +1,6 @@
 #include "TestSupport.h"
 
+#include <QCoreApplication>
 #include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -115,7 +116,9 @@ bool havePulseServer()
 
 QString toolsFolder()
 {
-    return qEnvironmentVariable("CHIMORA_TEST_TOOLS");
+    // The stand-ins are built beside the test programs; CTest also says so explicitly.
+    const QString folder = qEnvironmentVariable("CHIMORA_TEST_TOOLS");
+    return folder.isEmpty() ? QCoreApplication::applicationDirPath() : folder;
 }
 
 } // namespace testsupport
