@@ -13,7 +13,9 @@ namespace chimora::bass {
 
 namespace {
 
-constexpr int kDefaultLimitMs = 30000;
+// An encoder that reads nothing for this long, or has not ended this long after its input was
+// closed, is taken for hung; the window cannot answer meanwhile, so the limit stays short.
+constexpr int kDefaultLimitMs = 10000;
 
 struct Limits {
     int stallMs = kDefaultLimitMs;

@@ -19,6 +19,7 @@
 #include <vector>
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace chimora {
 
@@ -75,6 +76,10 @@ public:
     /// Gives the file the permissions a newly made file would have (or those of the file it
     /// replaces) and renames it over the target.
     Result<void> commit() {
+        // On disk before it replaces anything: a crash right after the rename must not leave
+        // an empty file where the old ringtone was.
+        m_file.flush();
+        ::fsync(m_file.handle());
         m_file.close();
         const QByteArray from = QFile::encodeName(m_file.fileName());
         const QByteArray to = QFile::encodeName(m_target);

@@ -202,7 +202,11 @@ Form1::Form1(QWidget* parent) : QWidget(parent)
     setTabOrder(Command2, Command3);
 }
 
-Form1::~Form1() = default;
+Form1::~Form1()
+{
+    // The renderer keeps pointers to our controls; they go with us.
+    setRenderControls({});
+}
 
 void Form1::buildBands()
 {
@@ -512,18 +516,11 @@ void Form1::Toolbar1_ButtonClick(int index)
         AE->invoke(command);
 }
 
-RingtoneFormat Form1::selectedFormat() const
-{
-    if (Option1->isChecked())
-        return RingtoneFormat::Wav;
-    if (Option2->isChecked())
-        return RingtoneFormat::Mp3;
-    return RingtoneFormat::Ogg;
-}
-
 void Form1::Command7_Click()
 {
-    const RingtoneFormat format = selectedFormat();
+    const std::optional<RingtoneFormat> format = chosenRingtoneFormat();
+    if (!format)
+        return;
     // The dialog opens where the last ringtone was saved during this run, at first in the
     // user's music folder; it neither asks before replacing a file nor adds an extension.
     if (m_saveFolder.isEmpty()) {
@@ -533,15 +530,21 @@ void Form1::Command7_Click()
     }
     const QString chosen = QFileDialog::getSaveFileName(
         this, QStringLiteral("Save file"), QDir(m_saveFolder).filePath(Text1->text()),
-        saveDialogFilter(format), nullptr, QFileDialog::DontConfirmOverwrite);
+        saveDialogFilter(*format), nullptr, QFileDialog::DontConfirmOverwrite);
     if (chosen.isEmpty())
         return;
     m_saveFolder = QFileInfo(chosen).absolutePath();
-    RenderRingtone(withRingtoneExtension(chosen, format));
+    RenderRingtone(withRingtoneExtension(chosen, *format));
 }
 
 void Form1::closeEvent(QCloseEvent* event)
 {
+    // A render lets events through while it works; closing then would free the audio devices
+    // and hide the progress window under a running encoder.
+    if (renderInProgress()) {
+        event->ignore();
+        return;
+    }
     Form_Unload();
     event->accept();
     // The program ends with this window: every other window goes without its own unload

@@ -24,7 +24,6 @@ namespace chimora {
 
 class AudioEditor;
 class PictureButton;
-enum class RingtoneFormat;
 
 class Form1 : public QWidget {
     Q_OBJECT
@@ -103,9 +102,6 @@ public:
     /// Editor command sent by the toolbar button at `index` (1 to 14); 0 for separators and
     /// indexes outside the toolbar.
     static int toolbarCommand(int index);
-
-    /// The format chosen on the options page (the options are tested WAV, MP3, OGG).
-    RingtoneFormat selectedFormat() const;
 
 public slots:
     void Command1_Click();

@@ -94,6 +94,10 @@ public:
 
 } // namespace
 
+bool renderInProgress() {
+    return ui().rendering;
+}
+
 std::optional<RingtoneFormat> chosenRingtoneFormat() {
     const RenderControls& c = ui().controls;
     if (c.Option1 && c.Option1->isChecked())

@@ -44,6 +44,9 @@ void setRenderControls(const RenderControls& controls);
 /// in that order), or none.
 std::optional<RingtoneFormat> chosenRingtoneFormat();
 
+/// True while RenderRingtone runs (its event-loop passes let other events through).
+bool renderInProgress();
+
 /// Renders the ringtone to `outputPath` with the choices the wizard's controls hold now: the
 /// wizard is disabled and the progress window Form3 shown until the work is done; then the
 /// wizard is enabled again and gets the focus. Shows one message box (title "Chimora") when the

@@ -121,6 +121,23 @@ private slots:
         QCOMPARE(RingtoneFile, QString("untouched"));
     }
 
+    void closingDuringARenderIsRefused()
+    {
+        const QString settings = m_dir.filePath("app/settings.ini");
+        const QByteArray before = wizardtest::readFile(settings);
+        bool triedDuringRender = false;
+        // Runs in the render's first event-loop pass, as a click on the close box would.
+        QTimer::singleShot(0, m_wizard.get(), [&] {
+            triedDuringRender = renderInProgress();
+            m_wizard->close();
+        });
+        m_wizard->Option1->setChecked(true);
+        QVERIFY(RenderRingtone(m_dir.filePath("out/during.wav")));
+        QVERIFY(triedDuringRender);
+        QVERIFY(m_wizard->isVisible());
+        QCOMPARE(wizardtest::readFile(settings), before);
+    }
+
     void cleanupTestCase()
     {
         setRenderMessageHandlerForTesting({});
