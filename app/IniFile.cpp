@@ -19,11 +19,6 @@ bool isSectionHeader(const QString& trimmed, QString* name)
     return true;
 }
 
-bool needsEscaping(const QString& value)
-{
-    return value.contains(QLatin1Char('\n')) || value.contains(QLatin1Char('\r'));
-}
-
 QString escapeValue(const QString& value)
 {
     QString out;
@@ -42,16 +37,14 @@ QString escapeValue(const QString& value)
     return out;
 }
 
-// Inverse of escapeValue for the text between the quotes. Only a text that escapeValue could
-// have made (every backslash starts a known escape, no bare quote) is decoded; anything else
-// is returned as it stands.
+// Inverse of escapeValue for the text between the quotes: decoded only when every backslash
+// starts one of our escapes and there is no bare quote; anything else stands as it is.
 QString unescapeIfEncoded(const QString& inner)
 {
     if (!inner.contains(QLatin1Char('\\')))
         return inner;
     QString out;
     out.reserve(inner.size());
-    bool sawLineBreak = false;
     for (int i = 0; i < inner.size(); ++i) {
         const QChar c = inner.at(i);
         if (c == QLatin1Char('"'))
@@ -63,16 +56,40 @@ QString unescapeIfEncoded(const QString& inner)
         if (++i >= inner.size())
             return inner;
         switch (inner.at(i).unicode()) {
-        case 'n': out += QLatin1Char('\n'); sawLineBreak = true; break;
-        case 'r': out += QLatin1Char('\r'); sawLineBreak = true; break;
+        case 'n': out += QLatin1Char('\n'); break;
+        case 'r': out += QLatin1Char('\r'); break;
         case '\\': out += QLatin1Char('\\'); break;
         case '"': out += QLatin1Char('"'); break;
         default: return inner;
         }
     }
-    // A quoted one-line text with backslashes (a Windows path, say) was written as it is;
-    // only our own encoding of a several-line text holds an escaped line break.
-    return sawLineBreak ? out : inner;
+    return out;
+}
+
+// What a value stored as `raw` reads back as, before the length cut.
+QString decodeValue(const QString& raw)
+{
+    QString value = raw.trimmed();
+    if (value.size() >= 2) {
+        const QChar first = value.front(), last = value.back();
+        if ((first == QLatin1Char('"') || first == QLatin1Char('\'')) && first == last) {
+            value = value.mid(1, value.size() - 2);
+            if (first == QLatin1Char('"'))
+                value = unescapeIfEncoded(value);
+        }
+    }
+    return value;
+}
+
+// How a value is stored: as it is whenever it reads back unchanged (every ordinary one-line
+// text), else quoted with escapes (line breaks, surrounding blanks or quotes, quoted text
+// that would otherwise be taken for escapes).
+QString encodeValue(const QString& value)
+{
+    const bool oneLine = !value.contains(QLatin1Char('\n')) && !value.contains(QLatin1Char('\r'));
+    if (oneLine && decodeValue(value) == value)
+        return value;
+    return escapeValue(value);
 }
 
 QString cutToMaxLength(const QString& text)
@@ -90,16 +107,7 @@ QString cutToMaxLength(const QString& text)
 
 QString readValue(const QString& raw)
 {
-    QString value = raw.trimmed();
-    if (value.size() >= 2) {
-        const QChar first = value.front(), last = value.back();
-        if ((first == QLatin1Char('"') || first == QLatin1Char('\'')) && first == last) {
-            value = value.mid(1, value.size() - 2);
-            if (first == QLatin1Char('"'))
-                value = unescapeIfEncoded(value);
-        }
-    }
-    return cutToMaxLength(value);
+    return cutToMaxLength(decodeValue(raw));
 }
 
 } // namespace
@@ -171,7 +179,7 @@ QString IniFile::value(const QString& section, const QString& key) const
 
 void IniFile::setValue(const QString& section, const QString& key, const QString& value)
 {
-    const QString line = key + QLatin1Char('=') + (needsEscaping(value) ? escapeValue(value) : value);
+    const QString line = key + QLatin1Char('=') + encodeValue(value);
     int sectionLine = findSection(section);
     if (sectionLine < 0) {
         m_lines.append(QLatin1Char('[') + section + QLatin1Char(']'));

@@ -7,9 +7,12 @@
 // dropped; a value comes back cut to its first 254 characters. A missing file, section or key
 // reads as an empty text.
 //
-// Line breaks: a value is one line in the file. A text holding line breaks is written as a
-// double-quoted string with backslash escapes (\n, \r, \\, \") and decoded again on reading. A
-// one-line text is always written byte for byte as it is.
+// Values that would not read back as written: a value is one line in the file, so a text
+// holding line breaks is stored as a double-quoted string with backslash escapes (\n, \r, \\,
+// \"), decoded again on reading; so is a text that the reading rules would change (surrounding
+// blanks or quotes). Every other value, which is every ordinary one-line text, is written byte
+// for byte as it is. A quoted value in the file is decoded only when each of its backslashes
+// starts one of those escapes.
 //
 // Text is UTF-8. Files are written whole to a temporary file beside the target and renamed
 // over it, so a crash or a full disk never leaves a truncated file.

@@ -94,6 +94,11 @@ private slots:
         QTest::newRow("several lines") << "Hi,\nthis is my ringtone.\r\n\nBye \"me\" \\o/" << QByteArray();
         QTest::newRow("only a line break") << "\n" << QByteArray();
         QTest::newRow("empty") << "" << QByteArray("9=");
+        QTest::newRow("quoted path") << "\"C:\\new\"" << QByteArray();
+        QTest::newRow("quoted path with escapes") << "\"D:\\rings\\nokia\\r\"" << QByteArray();
+        QTest::newRow("surrounding blanks") << "  padded name " << QByteArray();
+        QTest::newRow("single quotes") << "'tone'" << QByteArray();
+        QTest::newRow("ends with backslash") << "C:\\tones\\" << QByteArray("9=C:\\tones\\");
     }
     void valuesRoundTrip()
     {
