@@ -398,8 +398,12 @@ bool Form1::Form_Load()
 
     // 8. Both devices are always started; either failing ends the program.
     const BOOL recordOk = BASS_RecordInit(-1);
+    const int recordError = BASS_ErrorGetCode();
     const BOOL playOk = BASS_Init(-1, 44100, 0, reinterpret_cast<void*>(winId()), nullptr);
     if (!recordOk || !playOk) {
+        // The box names the call that failed, not a later one that succeeded.
+        if (!recordOk)
+            bass::setError(recordError);
         ShowRecordError(QStringLiteral("Can't initialize device"));
         BASS_RecordFree();
         BASS_Free();
