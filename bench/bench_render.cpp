@@ -9,6 +9,7 @@
 // Usage: bench_render OUTPUT_FOLDER
 #include "platform/AppFolder.h"
 #include "platform/AudioDocument.h"
+#include "render/EncoderCommands.h"
 #include "render/ui/RenderRingtone.h"
 
 #include <QApplication>
@@ -78,9 +79,8 @@ struct Wizard {
     explicit Wizard(AudioDocument& document) {
         combo1->addItems({"Use the entire song as ringtone", "Use just the following song "
                                                              "section:"});
-        combo2->addItems({"32000", "24000", "22050", "16000", "12000", "11025", "8000"});
-        combo3->addItems({"320", "256", "224", "192", "160", "128", "112", "96", "80", "64", "56",
-                          "48", "32", "16", "8"});
+        combo2->addItems(sampleRateTexts());
+        combo3->addItems(bitrateTexts());
         combo4->addItems({"Mono", "Stereo"});
         RenderControls c;
         c.wizard = &window;

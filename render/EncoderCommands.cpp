@@ -16,7 +16,22 @@ template <typename List> int fromTable(const List& table, const QString& text) {
     return 0;
 }
 
+template <typename List> QStringList texts(const List& table) {
+    QStringList result;
+    for (int value : table)
+        result << QString::number(value);
+    return result;
+}
+
 } // namespace
+
+QStringList sampleRateTexts() {
+    return texts(kSampleRates);
+}
+
+QStringList bitrateTexts() {
+    return texts(kBitrates);
+}
 
 int sampleRateFromText(const QString& text) {
     return fromTable(kSampleRates, text);

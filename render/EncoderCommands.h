@@ -5,11 +5,17 @@
 #include "platform/BassEncode.h"
 
 #include <QString>
+#include <QStringList>
 
 namespace chimora {
 
 /// The sample rates (Hz) and bitrates (kbit/s) the options page offers. A text not in the list
 /// gives 0, meaning "not chosen".
+/// The sample rates (Hz) and bitrates (kbit/s) the options lists offer, as their entry texts in
+/// list order; the renderer recognises exactly these.
+QStringList sampleRateTexts();
+QStringList bitrateTexts();
+
 int sampleRateFromText(const QString& text);
 int bitrateFromText(const QString& text);
 

@@ -6,6 +6,7 @@
 #include "platform/Bass.h"
 #include "platform/ui/AudioEditor.h"
 #include "platform/ui/ErrorBox.h"
+#include "render/EncoderCommands.h"
 #include "render/RingtoneFormat.h"
 #include "render/ui/RenderRingtone.h"
 
@@ -368,14 +369,8 @@ bool Form1::Form_Load()
 
     // 3. Option lists, in the stored order (positions are what the settings keep).
     Combo4->addItems({QStringLiteral("Mono"), QStringLiteral("Stereo")});
-    Combo3->addItems({QStringLiteral("320"), QStringLiteral("256"), QStringLiteral("224"),
-                      QStringLiteral("192"), QStringLiteral("160"), QStringLiteral("128"),
-                      QStringLiteral("112"), QStringLiteral("96"), QStringLiteral("80"),
-                      QStringLiteral("64"), QStringLiteral("56"), QStringLiteral("48"),
-                      QStringLiteral("32"), QStringLiteral("16"), QStringLiteral("8")});
-    Combo2->addItems({QStringLiteral("32000"), QStringLiteral("24000"), QStringLiteral("22050"),
-                      QStringLiteral("16000"), QStringLiteral("12000"), QStringLiteral("11025"),
-                      QStringLiteral("8000")});
+    Combo3->addItems(bitrateTexts());
+    Combo2->addItems(sampleRateTexts());
 
     // 4. Delivery buttons' pictures.
     Command7->setIcon(ImageList3.value(0));

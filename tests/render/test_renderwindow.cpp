@@ -6,6 +6,7 @@
 #include "platform/BassEncode.h"
 #include "render/RenderState.h"
 #include "render/ui/Form3.h"
+#include "render/EncoderCommands.h"
 #include "render/ui/RenderRingtone.h"
 
 #include <QApplication>
@@ -50,9 +51,8 @@ struct FakeWizard {
             layout->addWidget(w);
         combo1->addItems({QStringLiteral("Use the entire song as ringtone"),
                           QStringLiteral("Use just the following song section:")});
-        combo2->addItems({"32000", "24000", "22050", "16000", "12000", "11025", "8000"});
-        combo3->addItems({"320", "256", "224", "192", "160", "128", "112", "96", "80", "64", "56",
-                          "48", "32", "16", "8"});
+        combo2->addItems(sampleRateTexts());
+        combo3->addItems(bitrateTexts());
         combo4->addItems({QStringLiteral("Mono"), QStringLiteral("Stereo")});
         combo1->setCurrentIndex(0);
         combo4->setCurrentIndex(1);
