@@ -1,8 +1,9 @@
 #include "app/IniFile.h"
 
+#include "platform/core/AtomicFile.h"
+
 #include <QFile>
 #include <QFileInfo>
-#include <QSaveFile>
 
 namespace chimora {
 
@@ -217,17 +218,15 @@ bool IniFile::save() const
         QFileDevice::WriteOwner | QFileDevice::WriteGroup | QFileDevice::WriteOther;
     if (info.exists() && !(info.permissions() & anyWrite))
         return false;
-    QSaveFile file(m_path);
-    if (!file.open(QIODevice::WriteOnly))
+    AtomicFile file(m_path);
+    if (!file.open())
         return false;
     QByteArray bytes;
     for (const QString& line : m_lines) {
         bytes += line.toUtf8();
         bytes += m_newline.toLatin1();
     }
-    if (file.write(bytes) != bytes.size())
-        return false;
-    return file.commit();
+    return file.write(bytes) && file.commit();
 }
 
 QString ReadIniValue(const QString& section, const QString& key, const QString& file)

@@ -1,8 +1,8 @@
 // Opening, editing and querying long audio in the audio document, each figure printed beside a
 // baseline measured in the same run. argv[1]: folder for the generated audio.
 
-#include "platform/AudioDocument.h"
-#include "platform/SampleBlock.h"
+#include "platform/audio/AudioDocument.h"
+#include "platform/audio/SampleBlock.h"
 
 #include <QCoreApplication>
 #include <QDir>

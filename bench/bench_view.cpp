@@ -2,8 +2,8 @@
 // time to paint an empty view of the same size. Target: at most 8 ms per repaint at any zoom.
 // argv[1]: a folder for the generated audio (about 640 MB of headerless PCM, reused when there).
 
-#include "platform/AudioDocument.h"
-#include "platform/ui/WaveformView.h"
+#include "platform/audio/AudioDocument.h"
+#include "platform/editor/WaveformView.h"
 
 #include <QApplication>
 #include <QDir>

@@ -45,26 +45,7 @@ int channelsFromIndex(int index) {
     return index == 0 ? 1 : index == 1 ? 2 : 0;
 }
 
-QString printableLameCommand(const QString& appFolder, int channels, const QString& bitrateText,
-                             const QString& sampleRateText, const QString& outputPath) {
-    // The rate text read as a number (0 when it is none) in kHz, shortest decimal form.
-    const QString kHz = QString::number(sampleRateText.toDouble() / 1000.0, 'g', 12);
-    return appFolder +
-           (channels == 2 ? QStringLiteral("/lame -h -ms -b") : QStringLiteral("/lame -h -mm -b")) +
-           bitrateText + QStringLiteral(" -s") + kHz + QStringLiteral(" - \"") + outputPath +
-           QLatin1Char('"');
-}
-
-QString printableOggencCommand(const QString& appFolder, int channels, const QString& bitrateText,
-                               const QString& sampleRateText, const QString& outputPath) {
-    return appFolder +
-           (channels == 2 ? QStringLiteral("/oggenc --bitrate")
-                          : QStringLiteral("/oggenc --raw-chan=1 --bitrate")) +
-           bitrateText + QStringLiteral(" - --raw-rate=") + sampleRateText +
-           QStringLiteral(" --output=\"") + outputPath + QLatin1Char('"');
-}
-
-bass::EncoderCommand lameCommand(const QString& program, int channels, int bitrateKbps,
+EncoderCommand lameCommand(const QString& program, int channels, int bitrateKbps,
                                  int sampleRateHz, int fedRateHz, const QString& outputPath) {
     QStringList args{QStringLiteral("-h"),
                      channels == 2 ? QStringLiteral("-ms") : QStringLiteral("-mm")};
@@ -76,7 +57,7 @@ bass::EncoderCommand lameCommand(const QString& program, int channels, int bitra
     return {program, args};
 }
 
-bass::EncoderCommand oggencCommand(const QString& program, int channels, int bitrateKbps,
+EncoderCommand oggencCommand(const QString& program, int channels, int bitrateKbps,
                                    int fedChannels, const QString& outputPath) {
     QStringList args;
     if (bitrateKbps > 0)

@@ -1,7 +1,7 @@
 #pragma once
 // The program-wide values of rendering. UI thread only.
 
-#include "platform/Bass.h"
+#include "platform/bass/Bass.h"
 
 #include <QString>
 

@@ -1,10 +1,11 @@
 #include "render/RingtoneRender.h"
 
-#include "platform/AppFolder.h"
-#include "platform/AudioProbe.h"
-#include "platform/Bass.h"
-#include "platform/BassEncode.h"
-#include "platform/BassStream.h"
+#include "platform/core/AppFolder.h"
+#include "platform/core/AtomicFile.h"
+#include "platform/ffmpeg/AudioProbe.h"
+#include "platform/bass/Bass.h"
+#include "platform/bass/BassEncode.h"
+#include "platform/bass/BassStream.h"
 #include "render/EncoderCommands.h"
 #include "render/RenderState.h"
 
@@ -12,14 +13,11 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QTemporaryFile>
 
 #include <cstdio>
 #include <memory>
 #include <vector>
 
-#include <sys/stat.h>
-#include <unistd.h>
 
 namespace chimora {
 
@@ -32,82 +30,31 @@ namespace {
 constexpr DWORD kPullBytes = 20000;
 const QString kTempWavName = QStringLiteral("output1-temp.wav");
 
-/// A file beside the output that becomes the output only when complete. Until commit() it has
-/// a hidden temporary name; if never committed it is removed.
-class PendingOutput {
-public:
-    static Result<std::unique_ptr<PendingOutput>> reserve(const QString& target) {
-        const QFileInfo info(target);
-        if (info.fileName().isEmpty() || info.isDir())
-            return Error::badInput(
-                QStringLiteral("%1 is a folder, not a file name. Choose a file name for the "
-                               "ringtone.")
-                    .arg(QDir::toNativeSeparators(target)));
-        if (info.exists() && !info.isWritable())
-            return Error::environment(
-                QStringLiteral("%1 is read-only and was left as it is. Choose another name or "
-                               "folder.")
-                    .arg(QDir::toNativeSeparators(target)));
-        if (!info.dir().exists())
-            return Error::badInput(
-                QStringLiteral("The folder %1 does not exist. Choose another folder.")
-                    .arg(QDir::toNativeSeparators(info.absolutePath())));
-        std::unique_ptr<PendingOutput> p(new PendingOutput);
-        p->m_target = info.absoluteFilePath();
-        p->m_file.setFileTemplate(info.absolutePath() + QStringLiteral("/.") + info.fileName() +
-                                  QStringLiteral(".XXXXXX.part"));
-        p->m_file.setAutoRemove(false);
-        if (!p->m_file.open())
-            return Error::environment(
-                QStringLiteral("The ringtone cannot be written in the folder %1: %2. Choose "
-                               "another folder.")
-                    .arg(QDir::toNativeSeparators(info.absolutePath()), p->m_file.errorString()));
-        return p;
-    }
-
-    ~PendingOutput() {
-        if (!m_committed && !m_file.fileName().isEmpty())
-            QFile::remove(m_file.fileName());
-    }
-
-    QString path() const { return m_file.fileName(); }
-    QFile& file() { return m_file; }
-
-    /// Gives the file the permissions a newly made file would have (or those of the file it
-    /// replaces) and renames it over the target.
-    Result<void> commit() {
-        // On disk before it replaces anything: a crash right after the rename must not leave
-        // an empty file where the old ringtone was.
-        m_file.flush();
-        ::fsync(m_file.handle());
-        m_file.close();
-        const QByteArray from = QFile::encodeName(m_file.fileName());
-        const QByteArray to = QFile::encodeName(m_target);
-        struct stat old {};
-        mode_t mode;
-        if (::stat(to.constData(), &old) == 0) {
-            mode = old.st_mode & 07777;
-        } else {
-            const mode_t mask = ::umask(0);
-            ::umask(mask);
-            mode = 0666 & ~mask;
-        }
-        ::chmod(from.constData(), mode);
-        if (std::rename(from.constData(), to.constData()) != 0)
-            return Error::environment(
-                QStringLiteral("The ringtone could not be put in place as %1: %2")
-                    .arg(QDir::toNativeSeparators(m_target),
-                         QString::fromLocal8Bit(strerror(errno))));
-        m_committed = true;
-        return {};
-    }
-
-private:
-    PendingOutput() = default;
-    QString m_target;
-    QTemporaryFile m_file;
-    bool m_committed = false;
-};
+/// The output file, reserved beside `target` under a temporary name: checks first what would
+/// make writing it pointless, so the messages can say what to choose instead.
+Result<std::unique_ptr<AtomicFile>> reserveOutput(const QString& target) {
+    const QFileInfo info(target);
+    if (info.fileName().isEmpty() || info.isDir())
+        return Error::badInput(
+            QStringLiteral("%1 is a folder, not a file name. Choose a file name for the "
+                           "ringtone.")
+                .arg(QDir::toNativeSeparators(target)));
+    if (info.exists() && !info.isWritable())
+        return Error::environment(
+            QStringLiteral("%1 is read-only and was left as it is. Choose another name or "
+                           "folder.")
+                .arg(QDir::toNativeSeparators(target)));
+    if (!info.dir().exists())
+        return Error::badInput(QStringLiteral("The folder %1 does not exist. Choose another folder.")
+                                   .arg(QDir::toNativeSeparators(info.absolutePath())));
+    auto file = std::make_unique<AtomicFile>(target);
+    if (!file->open())
+        return Error::environment(
+            QStringLiteral("The ringtone cannot be written in the folder %1: %2. Choose "
+                           "another folder.")
+                .arg(QDir::toNativeSeparators(info.absolutePath()), file->errorString()));
+    return file;
+}
 
 Result<void> copyInto(const QString& source, QFile& target) {
     QFile in(source);
@@ -147,9 +94,10 @@ EncoderChoice encoderFor(RingtoneFormat format) {
             QStringLiteral("vorbis-tools")};
 }
 
-/// Streams the temporary WAV through the encoder into `pending`. Steps 13 to 19 of a render.
+/// Streams the temporary WAV through the encoder into `pending`, pulling it through a decode
+/// stream that feeds the encoder's input, while the progress window follows.
 Result<void> encode(const QString& wavPath, RingtoneFormat format, int channels, int bitrateKbps,
-                    int sampleRateHz, PendingOutput& pending, RenderObserver& observer,
+                    int sampleRateHz, AtomicFile& pending, RenderObserver& observer,
                     bool& finishedCalled) {
     BASS_StreamFree(EncodeStream); // the previous render's, if any is left
     EncodeStream = BASS_StreamCreateFile(FALSE, QFile::encodeName(wavPath).constData(), 0, 0,
@@ -177,16 +125,16 @@ Result<void> encode(const QString& wavPath, RingtoneFormat format, int channels,
     BASS_ChannelGetInfo(EncodeStream, &fed);
     const int fedRate = int(fed.freq);
     const int fedChannels = int(fed.chans);
-    const bass::EncoderCommand command =
+    const EncoderCommand command =
         format == RingtoneFormat::Mp3
-            ? lameCommand(program, channels, bitrateKbps, sampleRateHz, fedRate, pending.path())
-            : oggencCommand(program, channels, bitrateKbps, fedChannels, pending.path());
+            ? lameCommand(program, channels, bitrateKbps, sampleRateHz, fedRate, pending.temporaryPath())
+            : oggencCommand(program, channels, bitrateKbps, fedChannels, pending.temporaryPath());
 
     if (!BASS_Encode_Start(EncodeStream, command, BASS_ENCODE_AUTOFREE, nullptr, nullptr)) {
         BASS_ChannelStop(EncodeStream);
         BASS_StreamFree(EncodeStream);
         EncodeStream = 0;
-        const bass::EncoderOutcome outcome = bass::lastEncoderOutcome();
+        const EncoderOutcome outcome = bass::lastEncoderOutcome();
         return Error::environment(QStringLiteral("The %1 could not be started: %2")
                                       .arg(encoder.description, outcome.failure));
     }
@@ -206,7 +154,7 @@ Result<void> encode(const QString& wavPath, RingtoneFormat format, int channels,
     observer.processEvents();
     BASS_StreamFree(EncodeStream); // closes the encoder's input and waits for it to finish
 
-    const bass::EncoderOutcome outcome = bass::lastEncoderOutcome();
+    const EncoderOutcome outcome = bass::lastEncoderOutcome();
     if (!outcome.succeeded())
         return Error::environment(
             QStringLiteral("The ringtone could not be encoded: %1").arg(outcome.failure),
@@ -290,7 +238,7 @@ Result<RenderReport> renderRingtone(const QString& outputPath, const RenderChoic
     observer.converting();
     observer.processEvents();
 
-    auto pending = PendingOutput::reserve(outputPath);
+    auto pending = reserveOutput(outputPath);
     if (!pending.ok())
         return pending.error();
 
@@ -311,9 +259,10 @@ Result<RenderReport> renderRingtone(const QString& outputPath, const RenderChoic
         observer.processEvents();
     }
 
-    const auto committed = pending.value()->commit();
-    if (!committed.ok())
-        return committed.error();
+    if (!pending.value()->commit())
+        return Error::environment(
+            QStringLiteral("The ringtone could not be put in place as %1: %2")
+                .arg(QDir::toNativeSeparators(outputPath), pending.value()->errorString()));
 
     RenderReport report;
     report.outputPath = outputPath;

@@ -3,7 +3,7 @@
 // rate and channel count, which is either copied to the output (WAV) or streamed through lame or
 // oggenc into it. No widgets: the progress window hangs on the observer's calls.
 
-#include "platform/Result.h"
+#include "platform/core/Result.h"
 #include "render/RingtoneFormat.h"
 
 #include <QString>

@@ -2,7 +2,7 @@
 
 #include "app/Settings.h"
 #include "app/ui/Form1.h"
-#include "platform/AppFolder.h"
+#include "platform/core/AppFolder.h"
 
 #include <QCoreApplication>
 #include <QGuiApplication>

@@ -1,6 +1,6 @@
 #include "render/ui/RenderRingtone.h"
 
-#include "platform/Bass.h"
+#include "platform/bass/Bass.h"
 #include "render/RenderState.h"
 #include "render/RingtoneRender.h"
 #include "render/ui/Form3.h"

@@ -1,7 +1,7 @@
 #pragma once
 // RenderRingtone: the render with its progress window, for the wizard's delivery actions.
 
-#include "platform/Result.h"
+#include "platform/core/Result.h"
 #include "render/RingtoneFormat.h"
 
 #include <QMessageBox>

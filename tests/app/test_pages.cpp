@@ -6,8 +6,8 @@
 #include "app/ui/Form1.h"
 #include "app/ui/PictureButton.h"
 #include "app/ui/Startup.h"
-#include "platform/AppFolder.h"
-#include "platform/ui/AudioEditor.h"
+#include "platform/core/AppFolder.h"
+#include "platform/editor/AudioEditor.h"
 #include "wizard_support.h"
 
 #include <QAction>

@@ -7,7 +7,7 @@
 #include "app/ui/Form1.h"
 #include "app/ui/PictureButton.h"
 #include "app/ui/Startup.h"
-#include "platform/AppFolder.h"
+#include "platform/core/AppFolder.h"
 #include "wizard_support.h"
 
 #include <QApplication>

@@ -1,7 +1,7 @@
 #include "editor_support.h"
 
 #include "TestSupport.h"
-#include "platform/ui/WaveformView.h"
+#include "platform/editor/WaveformView.h"
 
 #include <QApplication>
 #include <QTest>

@@ -1,6 +1,6 @@
 #include "engine_support.h"
 
-#include "platform/WavHeader.h"
+#include "platform/wav/WavHeader.h"
 
 #include <QFile>
 #include <QtEndian>

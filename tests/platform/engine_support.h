@@ -1,7 +1,7 @@
 #pragma once
 // Helpers for the audio engine's tests: WAV files with exact samples, blocking loads.
 
-#include "platform/AudioDocument.h"
+#include "platform/audio/AudioDocument.h"
 
 #include <QString>
 

@@ -1,4 +1,4 @@
-// Encoder command lines (printable and run) and the extension rule of "Save as file".
+// Encoder argument lists and the extension rule of "Save as file".
 #include "render/EncoderCommands.h"
 #include "render/RingtoneFormat.h"
 
@@ -12,8 +12,6 @@ class TestEncoderCommands : public QObject {
     Q_OBJECT
 
 private slots:
-    void printableLines_data();
-    void printableLines();
     void lameArguments_data();
     void lameArguments();
     void oggencArguments_data();
@@ -21,52 +19,6 @@ private slots:
     void extensionRule_data();
     void extensionRule();
 };
-
-void TestEncoderCommands::printableLines_data() {
-    QTest::addColumn<bool>("mp3");
-    QTest::addColumn<int>("channelsIndex");
-    QTest::addColumn<QString>("bitrate");
-    QTest::addColumn<QString>("rate");
-    QTest::addColumn<QString>("expected");
-
-    QTest::newRow("stereo mp3 160 22050")
-        << true << 1 << "160"
-        << "22050" << QStringLiteral("/app/lame -h -ms -b160 -s22.05 - \"/home/me/My tone.mp3\"");
-    QTest::newRow("mono mp3 32 11025")
-        << true << 0 << "32"
-        << "11025" << QStringLiteral("/app/lame -h -mm -b32 -s11.025 - \"/home/me/My tone.mp3\"");
-    QTest::newRow("mp3 8000 in whole kHz")
-        << true << 1 << "8"
-        << "8000" << QStringLiteral("/app/lame -h -ms -b8 -s8 - \"/home/me/My tone.mp3\"");
-    // No channel entry chosen: the one-channel line.
-    QTest::newRow("mp3 without channels")
-        << true << -1 << "128"
-        << "24000" << QStringLiteral("/app/lame -h -mm -b128 -s24 - \"/home/me/My tone.mp3\"");
-    QTest::newRow("stereo ogg 160 24000")
-        << false << 1 << "160"
-        << "24000"
-        << QStringLiteral("/app/oggenc --bitrate160 - --raw-rate=24000 --output=\"/home/me/My "
-                          "tone.mp3\"");
-    QTest::newRow("mono ogg 64 11025")
-        << false << 0 << "64"
-        << "11025"
-        << QStringLiteral("/app/oggenc --raw-chan=1 --bitrate64 - --raw-rate=11025 "
-                          "--output=\"/home/me/My tone.mp3\"");
-}
-
-void TestEncoderCommands::printableLines() {
-    QFETCH(bool, mp3);
-    QFETCH(int, channelsIndex);
-    QFETCH(QString, bitrate);
-    QFETCH(QString, rate);
-    QFETCH(QString, expected);
-    const QString app = QStringLiteral("/app");
-    const QString out = QStringLiteral("/home/me/My tone.mp3");
-    const int channels = channelsFromIndex(channelsIndex);
-    QCOMPARE(mp3 ? printableLameCommand(app, channels, bitrate, rate, out)
-                 : printableOggencCommand(app, channels, bitrate, rate, out),
-             expected);
-}
 
 void TestEncoderCommands::lameArguments_data() {
     QTest::addColumn<int>("channelsIndex");

@@ -2,8 +2,8 @@
 // the ways a real one can. The editor is played by a saver that writes a tone of known length
 // in the format it was given.
 #include "TestSupport.h"
-#include "platform/AppFolder.h"
-#include "platform/BassEncode.h"
+#include "platform/core/AppFolder.h"
+#include "platform/bass/BassEncode.h"
 #include "render/RenderState.h"
 #include "render/RingtoneRender.h"
 
@@ -128,13 +128,13 @@ void TestRender::init() {
     setAppFolderForTesting(m_app->path());
     m_savedPath = qgetenv("PATH");
     qunsetenv("FAKE_ENCODER");
-    bass::setEncoderTimeLimits(0, 0);
+    setEncoderTimeLimits(0, 0);
 }
 
 void TestRender::cleanup() {
     qputenv("PATH", m_savedPath);
     qunsetenv("FAKE_ENCODER");
-    bass::setEncoderTimeLimits(0, 0);
+    setEncoderTimeLimits(0, 0);
     setAppFolderForTesting({});
     delete m_app;
     delete m_out;
@@ -306,7 +306,7 @@ void TestRender::failuresKeepExistingFile() {
         QVERIFY(QFile::link(testsupport::toolsFolder() + QStringLiteral("/fake_encoder"),
                             m_app->filePath(encoderName)));
         qputenv("FAKE_ENCODER", fakeAsEncoder.toUtf8());
-        bass::setEncoderTimeLimits(400, 400);
+        setEncoderTimeLimits(400, 400);
     }
     QTemporaryDir bin;
     if (noEncoderAnywhere) {

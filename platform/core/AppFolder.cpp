@@ -1,0 +1,72 @@
+#include "platform/core/AppFolder.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFileInfo>
+#include <QStandardPaths>
+
+#include <unistd.h>
+
+namespace chimora {
+
+namespace {
+
+QString& overrideFolder() {
+    static QString folder;
+    return folder;
+}
+
+QString executableFolder() {
+    QString dir = QCoreApplication::applicationDirPath();
+    if (dir.isEmpty()) {
+        // No QCoreApplication yet: ask the kernel where we run from.
+        dir = QFileInfo(QFile::symLinkTarget(QStringLiteral("/proc/self/exe"))).absolutePath();
+    }
+    return dir;
+}
+
+bool isWritableFolder(const QString& dir) {
+    return ::access(QFile::encodeName(dir).constData(), W_OK | X_OK) == 0;
+}
+
+QString computeAppFolder() {
+    const QString exeDir = executableFolder();
+    if (isWritableFolder(exeDir))
+        return exeDir;
+    QString data = qEnvironmentVariable("XDG_DATA_HOME");
+    if (data.isEmpty())
+        data = QDir::homePath() + QStringLiteral("/.local/share");
+    const QString dir = data + QStringLiteral("/chimora");
+    QDir().mkpath(dir);
+    return dir;
+}
+
+} // namespace
+
+QString appFolder() {
+    if (!overrideFolder().isEmpty())
+        return overrideFolder();
+    static const QString folder = computeAppFolder();
+    return folder;
+}
+
+QString appFilePath(const QString& fileName) {
+    return appFolder() + QLatin1Char('/') + fileName;
+}
+
+void setAppFolderForTesting(const QString& folder) {
+    overrideFolder() = folder;
+    if (!folder.isEmpty())
+        QDir().mkpath(folder);
+}
+
+QString findProgram(const QString& name) {
+    for (const QString& dir : {appFolder(), executableFolder()}) {
+        const QFileInfo candidate(dir + QLatin1Char('/') + name);
+        if (candidate.isFile() && candidate.isExecutable())
+            return candidate.absoluteFilePath();
+    }
+    return QStandardPaths::findExecutable(name);
+}
+
+} // namespace chimora
