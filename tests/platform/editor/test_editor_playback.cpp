@@ -3,6 +3,7 @@
 // counts; waits only bound how long the server may take.
 
 #include "editor_support.h"
+#include "pulse_support.h"
 
 #include "TestSupport.h"
 #include "platform/editor/WaveformView.h"
@@ -50,7 +51,7 @@ private slots:
         QVERIFY(editor->invoke(AudioEditor::PauseCommand));
         QVERIFY(editor->isPaused());
         const int64_t held = editor->playheadFrame();
-        QTest::qWait(300);
+        QVERIFY(pulsetest::letServerPlayBriefly());
         QCOMPARE(editor->playheadFrame(), held);
         QVERIFY(editor->invoke(AudioEditor::PlayCommand));
         QVERIFY(!editor->isPaused());
@@ -105,7 +106,11 @@ private slots:
         view->setView(0, kRate / 4.0 / kViewWidth); // a quarter second across
         QVERIFY(editor->play());
         QTRY_VERIFY_WITH_TIMEOUT(editor->playheadFrame() > kRate, kServerWaitMs);
-        QTest::qWait(100); // a few ticks of the playhead
+        // A few ticks of the playhead, each moving it on screen.
+        for (int tick = 0; tick < 3; ++tick) {
+            const int64_t shown = view->playhead();
+            QTRY_VERIFY_WITH_TIMEOUT(view->playhead() > shown, kServerWaitMs);
+        }
         const int64_t heard = editor->view()->playhead();
         const double x = view->xOf(double(heard));
         if (behaviour == 0) {
