@@ -1,6 +1,7 @@
 #include "app/ui/Form1.h"
 
 #include "app/Settings.h"
+#include "app/ui/DeliveryActions.h"
 #include "app/ui/EditingPage.h"
 #include "app/ui/OptionsPage.h"
 #include "app/ui/PictureButton.h"
@@ -11,7 +12,6 @@
 #include "platform/Bass.h"
 #include "platform/ui/AudioEditor.h"
 #include "platform/ui/ErrorBox.h"
-#include "render/RingtoneFormat.h"
 #include "render/ui/RenderRingtone.h"
 
 #include <QApplication>
@@ -21,15 +21,12 @@
 #include <QDir>
 #include <QDragEnterEvent>
 #include <QDropEvent>
-#include <QFileDialog>
-#include <QFileInfo>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QMimeData>
 #include <QPushButton>
 #include <QRadioButton>
-#include <QStandardPaths>
 #include <QTimer>
 #include <QUrl>
 
@@ -66,25 +63,7 @@ Form1::Form1(QWidget* parent) : QWidget(parent)
     Timer4->setObjectName(QStringLiteral("Timer4"));
     Timer4->setInterval(500);
 
-    RenderControls controls;
-    controls.wizard = this;
-    controls.Combo1 = editingPage->Combo1;
-    controls.Combo2 = optionsPage->Combo2;
-    controls.Combo3 = optionsPage->Combo3;
-    controls.Combo4 = optionsPage->Combo4;
-    controls.Option1 = optionsPage->Option1;
-    controls.Option2 = optionsPage->Option2;
-    controls.Option3 = optionsPage->Option3;
-    controls.Timer4 = Timer4;
-    controls.OutAudioFile = &OutAudioFile;
-    controls.setEditorFormat = [this](int rateHz, int channels, int bitrateKbps) {
-        editingPage->AE->format()->setFormat(rateHz, channels, bitrateKbps);
-    };
-    controls.saveEditorAudio = [this](const QString& path, bool selectionOnly, int mode) {
-        return editingPage->AE->save(path, selectionOnly, mode);
-    };
-    setRenderControls(controls);
-
+    m_delivery = std::make_unique<DeliveryActions>(this, editingPage, optionsPage, Timer4, &OutAudioFile);
     connect(sourcePage->Command5, &QPushButton::clicked, this, &Form1::Command5_Click);
     connect(optionsPage->Command7, &QPushButton::clicked, this, &Form1::Command7_Click);
 
@@ -94,11 +73,8 @@ Form1::Form1(QWidget* parent) : QWidget(parent)
     setTabOrder(Command2, Command3);
 }
 
-Form1::~Form1()
-{
-    // The renderer keeps pointers to our controls; they go with us.
-    setRenderControls({});
-}
+// The delivery actions go first, before the pages whose controls they registered.
+Form1::~Form1() = default;
 
 void Form1::buildBands()
 {
@@ -298,23 +274,7 @@ void Form1::showInEditor(const QString& path)
 
 void Form1::Command7_Click()
 {
-    const std::optional<RingtoneFormat> format = chosenRingtoneFormat();
-    if (!format)
-        return;
-    // The dialog opens where the last ringtone was saved during this run, at first in the
-    // user's music folder; it neither asks before replacing a file nor adds an extension.
-    if (m_saveFolder.isEmpty()) {
-        m_saveFolder = QStandardPaths::writableLocation(QStandardPaths::MusicLocation);
-        if (m_saveFolder.isEmpty() || !QDir(m_saveFolder).exists())
-            m_saveFolder = QDir::homePath();
-    }
-    const QString chosen = QFileDialog::getSaveFileName(
-        this, QStringLiteral("Save file"), QDir(m_saveFolder).filePath(optionsPage->Text1->text()),
-        saveDialogFilter(*format), nullptr, QFileDialog::DontConfirmOverwrite);
-    if (chosen.isEmpty())
-        return;
-    m_saveFolder = QFileInfo(chosen).absolutePath();
-    RenderRingtone(withRingtoneExtension(chosen, *format));
+    m_delivery->saveAsFile();
 }
 
 void Form1::closeEvent(QCloseEvent* event)

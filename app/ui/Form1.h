@@ -7,6 +7,7 @@
 #include <QWidget>
 
 #include <array>
+#include <memory>
 
 class QLabel;
 class QPushButton;
@@ -14,6 +15,7 @@ class QTimer;
 
 namespace chimora {
 
+class DeliveryActions;
 class EditingPage;
 class OptionsPage;
 class SourcePage;
@@ -82,8 +84,8 @@ private:
     /// Shows the page fPos names and loads `path` into the editor.
     void showInEditor(const QString& path);
 
+    std::unique_ptr<DeliveryActions> m_delivery;
     bool m_unloaded = false;
-    QString m_saveFolder; // where "Save as file" last saved, during this run
 };
 
 /// The product's web address, shown in the footer.
