@@ -5,6 +5,7 @@
 #include "app/ui/EditingPage.h"
 #include "app/ui/OptionsPage.h"
 #include "app/ui/PictureButton.h"
+#include "app/ui/SettingsBinding.h"
 #include "app/ui/SourcePage.h"
 #include "app/ui/Twips.h"
 #include "app/ui/WidgetMakers.h"
@@ -15,18 +16,15 @@
 #include "render/ui/RenderRingtone.h"
 
 #include <QApplication>
-#include <QComboBox>
 #include <QCloseEvent>
 #include <QDesktopServices>
 #include <QDir>
 #include <QDragEnterEvent>
 #include <QDropEvent>
 #include <QLabel>
-#include <QLineEdit>
 #include <QMessageBox>
 #include <QMimeData>
 #include <QPushButton>
-#include <QRadioButton>
 #include <QTimer>
 #include <QUrl>
 
@@ -37,6 +35,43 @@ static void initChimoraResources()
 }
 
 namespace chimora {
+
+namespace {
+
+// The audio layer must speak the interface we were built for; otherwise says so in a box.
+bool audioLayerVersionMatches()
+{
+    if (((BASS_GetVersion() >> 16) & 0xFFFF) == 0x0203)
+        return true;
+    QMessageBox::critical(nullptr, QStringLiteral("Chimora"),
+                          QStringLiteral("An incorrect version of BASS.DLL was loaded"));
+    return false;
+}
+
+void freeAudioDevices()
+{
+    BASS_RecordFree();
+    BASS_Free();
+}
+
+// Both devices are always started; when either fails, the error box is shown, both are freed
+// and the program must end.
+bool startAudioDevices(QWidget* window)
+{
+    const BOOL recordOk = BASS_RecordInit(-1);
+    const int recordError = BASS_ErrorGetCode();
+    const BOOL playOk = BASS_Init(-1, 44100, 0, reinterpret_cast<void*>(window->winId()), nullptr);
+    if (recordOk && playOk)
+        return true;
+    // The box names the call that failed, not a later one that succeeded.
+    if (!recordOk)
+        bass::setError(recordError);
+    ShowRecordError(QStringLiteral("Can't initialize device"));
+    freeAudioDevices();
+    return false;
+}
+
+} // namespace
 
 Form1::Form1(QWidget* parent) : QWidget(parent)
 {
@@ -149,47 +184,15 @@ bool Form1::Form_Load()
     optionsPage->showPictures();
     editingPage->applyEditorStartSettings();
 
-    // 6. Relative paths resolve in the application folder.
+    // Relative paths resolve in the application folder.
     QDir::setCurrent(appFolder());
 
-    // 7. The audio layer must speak the interface we were built for.
-    if (((BASS_GetVersion() >> 16) & 0xFFFF) != 0x0203) {
-        QMessageBox::critical(nullptr, QStringLiteral("Chimora"),
-                              QStringLiteral("An incorrect version of BASS.DLL was loaded"));
+    if (!audioLayerVersionMatches())
         return false;
-    }
-
-    // 8. Both devices are always started; either failing ends the program.
-    const BOOL recordOk = BASS_RecordInit(-1);
-    const int recordError = BASS_ErrorGetCode();
-    const BOOL playOk = BASS_Init(-1, 44100, 0, reinterpret_cast<void*>(winId()), nullptr);
-    if (!recordOk || !playOk) {
-        // The box names the call that failed, not a later one that succeeded.
-        if (!recordOk)
-            bass::setError(recordError);
-        ShowRecordError(QStringLiteral("Can't initialize device"));
-        BASS_RecordFree();
-        BASS_Free();
+    if (!startAudioDevices(this))
         return false;
-    }
 
-    // 9. The saved choices.
-    optionsPage->Text1->setText(RingtoneName);
-    if (FormatCode == 0)
-        optionsPage->Option1->setChecked(true);
-    else if (FormatCode == 1)
-        optionsPage->Option2->setChecked(true);
-    else if (FormatCode == 2)
-        optionsPage->Option3->setChecked(true);
-    // An index outside its list leaves the list without a selection.
-    QComboBox* Combo2 = optionsPage->Combo2;
-    QComboBox* Combo3 = optionsPage->Combo3;
-    QComboBox* Combo4 = optionsPage->Combo4;
-    Combo2->setCurrentIndex(SampleRateIndex >= 0 && SampleRateIndex < Combo2->count() ? SampleRateIndex : -1);
-    Combo3->setCurrentIndex(BitrateIndex >= 0 && BitrateIndex < Combo3->count() ? BitrateIndex : -1);
-    Combo4->setCurrentIndex(ChannelsIndex >= 0 && ChannelsIndex < Combo4->count() ? ChannelsIndex : -1);
-
-    // 10. The source page.
+    showSavedChoices(*optionsPage);
     ShowFrame(0);
     return true;
 }
@@ -200,20 +203,9 @@ void Form1::Form_Unload()
         return;
     m_unloaded = true;
 
-    RingtoneName = optionsPage->Text1->text();
-    if (optionsPage->Option1->isChecked())
-        FormatCode = 0;
-    else if (optionsPage->Option2->isChecked())
-        FormatCode = 1;
-    else if (optionsPage->Option3->isChecked())
-        FormatCode = 2;
-    SampleRateIndex = optionsPage->Combo2->currentIndex();
-    BitrateIndex = optionsPage->Combo3->currentIndex();
-    ChannelsIndex = optionsPage->Combo4->currentIndex();
+    keepChoices(*optionsPage);
     SaveSettings();
-
-    BASS_RecordFree();
-    BASS_Free();
+    freeAudioDevices();
 }
 
 void Form1::ShowFrame(qint16 page)
