@@ -57,9 +57,10 @@ void DeliveryActions::saveAsFile()
         if (m_saveFolder.isEmpty() || !QDir(m_saveFolder).exists())
             m_saveFolder = QDir::homePath();
     }
+    const QString proposed = QDir(m_saveFolder).filePath(m_options->Text1->text());
     const QString chosen = QFileDialog::getSaveFileName(
-        m_wizard, QStringLiteral("Save file"), QDir(m_saveFolder).filePath(m_options->Text1->text()),
-        saveDialogFilter(*format), nullptr, QFileDialog::DontConfirmOverwrite);
+        m_wizard, QStringLiteral("Save file"), proposed, saveDialogFilter(*format), nullptr,
+        QFileDialog::DontConfirmOverwrite);
     if (chosen.isEmpty())
         return;
     m_saveFolder = QFileInfo(chosen).absolutePath();

@@ -98,7 +98,8 @@ Form1::Form1(QWidget* parent) : QWidget(parent)
     Timer4->setObjectName(QStringLiteral("Timer4"));
     Timer4->setInterval(500);
 
-    m_delivery = std::make_unique<DeliveryActions>(this, editingPage, optionsPage, Timer4, &OutAudioFile);
+    m_delivery =
+        std::make_unique<DeliveryActions>(this, editingPage, optionsPage, Timer4, &OutAudioFile);
     connect(sourcePage->Command5, &QPushButton::clicked, this, &Form1::Command5_Click);
     connect(optionsPage->Command7, &QPushButton::clicked, this, &Form1::Command7_Click);
 

@@ -232,11 +232,13 @@ private slots:
                 QTest::keyClick(focus, Qt::Key_Tab);
             }
             QList<QWidget*> expected{w->Command3, static_cast<QWidget*>(w->Label38)};
+            const SourcePage* source = w->sourcePage;
+            const OptionsPage* options = w->optionsPage;
             if (page == 0)
-                expected << w->sourcePage->Command5 << w->sourcePage->Command4;
+                expected << source->Command5 << source->Command4;
             if (page == 2)
-                expected << w->optionsPage->Text1 << w->optionsPage->Combo2 << w->optionsPage->Combo3 << w->optionsPage->Combo4 << w->optionsPage->Command7
-                         << w->optionsPage->Command8 << w->optionsPage->Command6;
+                expected << options->Text1 << options->Combo2 << options->Combo3 << options->Combo4
+                         << options->Command7 << options->Command8 << options->Command6;
             if (page == 1)
                 expected << w->editingPage->Combo1;
             for (QWidget* control : expected) {
@@ -247,7 +249,9 @@ private slots:
                 QVERIFY2(inChain, qPrintable(control->objectName()));
             }
         }
-        for (PictureButton* button : {w->sourcePage->Command5, w->sourcePage->Command4, w->optionsPage->Command7, w->optionsPage->Command8, w->optionsPage->Command6})
+        const OptionsPage* options = w->optionsPage;
+        for (PictureButton* button : {w->sourcePage->Command5, w->sourcePage->Command4,
+                                      options->Command7, options->Command8, options->Command6})
             QVERIFY(!button->accessibleName().isEmpty());
         w->Form_Unload();
     }
