@@ -2,7 +2,9 @@
 // save dialog, the extension rule, and a ringtone of exactly the chosen section.
 
 #include "TestSupport.h"
+#include "app/ui/EditingPage.h"
 #include "app/ui/Form1.h"
+#include "app/ui/OptionsPage.h"
 #include "app/ui/PictureButton.h"
 #include "app/ui/Startup.h"
 #include "platform/core/AppFolder.h"
@@ -43,8 +45,8 @@ private slots:
         const QString song = m_dir.filePath("song.wav");
         QVERIFY(testsupport::makeTone(song, 4.0, 44100, 2));
         m_wizard->openAudioFile(song);
-        m_wizard->AE->document()->waitForLoad();
-        QTRY_COMPARE(m_wizard->AE->document()->frameCount(), int64_t(4 * 44100));
+        m_wizard->editingPage->AE->document()->waitForLoad();
+        QTRY_COMPARE(m_wizard->editingPage->AE->document()->frameCount(), int64_t(4 * 44100));
         m_wizard->fPos = 2;
         m_wizard->ShowFrame(2);
     }
@@ -78,19 +80,19 @@ private slots:
         QFETCH(int, channels);
 
         QDir().mkpath(m_dir.filePath("out/sounds.wav"));
-        QRadioButton* options[] = {m_wizard->Option1, m_wizard->Option2, m_wizard->Option3};
+        QRadioButton* options[] = {m_wizard->optionsPage->Option1, m_wizard->optionsPage->Option2, m_wizard->optionsPage->Option3};
         options[format]->setChecked(true);
-        m_wizard->Combo2->setCurrentIndex(rateIndex);
-        m_wizard->Combo3->setCurrentIndex(5); // 128 kbit/s
-        m_wizard->Combo4->setCurrentIndex(channelsIndex);
-        m_wizard->Combo1->setCurrentIndex(1); // just the section
-        m_wizard->AE->document()->setSelection(44100, 44100 + 66150); // 1.5 s
-        m_wizard->Text1->setText("proposed name");
+        m_wizard->optionsPage->Combo2->setCurrentIndex(rateIndex);
+        m_wizard->optionsPage->Combo3->setCurrentIndex(5); // 128 kbit/s
+        m_wizard->optionsPage->Combo4->setCurrentIndex(channelsIndex);
+        m_wizard->editingPage->Combo1->setCurrentIndex(1); // just the section
+        m_wizard->editingPage->AE->document()->setSelection(44100, 44100 + 66150); // 1.5 s
+        m_wizard->optionsPage->Text1->setText("proposed name");
         m_messages.clear();
 
         wizardtest::FileDialogAnswer dialog;
         dialog.arm(m_dir.filePath("out/" + answer));
-        QTest::mouseClick(m_wizard->Command7, Qt::LeftButton);
+        QTest::mouseClick(m_wizard->optionsPage->Command7, Qt::LeftButton);
         QCOMPARE(dialog.title, QString("Save file"));
         QCOMPARE(dialog.filters.size(), 1);
         QVERIFY(dialog.prefilled.endsWith("proposed name"));
@@ -117,7 +119,7 @@ private slots:
         RingtoneFile = "untouched";
         wizardtest::FileDialogAnswer dialog;
         dialog.arm(QString());
-        QTest::mouseClick(m_wizard->Command7, Qt::LeftButton);
+        QTest::mouseClick(m_wizard->optionsPage->Command7, Qt::LeftButton);
         QCOMPARE(RingtoneFile, QString("untouched"));
     }
 
@@ -131,7 +133,7 @@ private slots:
             triedDuringRender = renderInProgress();
             m_wizard->close();
         });
-        m_wizard->Option1->setChecked(true);
+        m_wizard->optionsPage->Option1->setChecked(true);
         QVERIFY(RenderRingtone(m_dir.filePath("out/during.wav")));
         QVERIFY(triedDuringRender);
         QVERIFY(m_wizard->isVisible());

@@ -4,8 +4,11 @@
 
 #include "TestSupport.h"
 #include "app/Settings.h"
+#include "app/ui/EditingPage.h"
 #include "app/ui/Form1.h"
+#include "app/ui/OptionsPage.h"
 #include "app/ui/PictureButton.h"
+#include "app/ui/SourcePage.h"
 #include "app/ui/Startup.h"
 #include "platform/core/AppFolder.h"
 #include "wizard_support.h"
@@ -81,14 +84,14 @@ private slots:
         QCOMPARE(w->fPos, qint16(0));
         QVERIFY(!w->Command1->isEnabled());
         QVERIFY(!w->Command2->isEnabled());
-        QCOMPARE(w->Combo1->currentText(), QString("Use the entire song as ringtone"));
-        QCOMPARE(w->Text1->text(), QString("ringtone"));
-        QVERIFY(w->Option2->isChecked());
-        QCOMPARE(w->Combo2->currentText(), QString("24000"));
-        QCOMPARE(w->Combo3->currentText(), QString("160"));
-        QCOMPARE(w->Combo4->currentText(), QString("Stereo"));
-        QCOMPARE(w->Combo3->count(), 15);
-        QCOMPARE(w->Combo2->count(), 7);
+        QCOMPARE(w->editingPage->Combo1->currentText(), QString("Use the entire song as ringtone"));
+        QCOMPARE(w->optionsPage->Text1->text(), QString("ringtone"));
+        QVERIFY(w->optionsPage->Option2->isChecked());
+        QCOMPARE(w->optionsPage->Combo2->currentText(), QString("24000"));
+        QCOMPARE(w->optionsPage->Combo3->currentText(), QString("160"));
+        QCOMPARE(w->optionsPage->Combo4->currentText(), QString("Stereo"));
+        QCOMPARE(w->optionsPage->Combo3->count(), 15);
+        QCOMPARE(w->optionsPage->Combo2->count(), 7);
         w->Form_Unload();
     }
 
@@ -165,13 +168,13 @@ private slots:
         auto w = start();
         QVERIFY(w);
         QCOMPARE(readFile(m_settings), file); // start-up never rewrites an existing file
-        QRadioButton* checked = w->Option1->isChecked() ? w->Option1
-                                : w->Option2->isChecked() ? w->Option2
-                                                          : w->Option3;
+        QRadioButton* checked = w->optionsPage->Option1->isChecked() ? w->optionsPage->Option1
+                                : w->optionsPage->Option2->isChecked() ? w->optionsPage->Option2
+                                                          : w->optionsPage->Option3;
         QCOMPARE(checked->text(), format);
-        QCOMPARE(w->Combo2->currentText(), rate);
-        QCOMPARE(w->Combo3->currentText(), bitrate);
-        QCOMPARE(w->Combo4->currentText(), channels);
+        QCOMPARE(w->optionsPage->Combo2->currentText(), rate);
+        QCOMPARE(w->optionsPage->Combo3->currentText(), bitrate);
+        QCOMPARE(w->optionsPage->Combo4->currentText(), channels);
         w->close(); // the closing sequence
         const QByteArray saved = readFile(m_settings);
         QVERIFY2(saved.contains(savedLines), saved.constData());
@@ -183,16 +186,16 @@ private slots:
         {
             auto w = start();
             QVERIFY(w);
-            w->Option3->setChecked(true);
-            w->Combo2->setCurrentIndex(5);
-            w->Text1->setText("my tone");
+            w->optionsPage->Option3->setChecked(true);
+            w->optionsPage->Combo2->setCurrentIndex(5);
+            w->optionsPage->Text1->setText("my tone");
             QTest::mouseClick(w->Command3, Qt::LeftButton); // "Cancel" closes too
         }
         auto w = start();
         QVERIFY(w);
-        QVERIFY(w->Option3->isChecked());
-        QCOMPARE(w->Combo2->currentText(), QString("11025"));
-        QCOMPARE(w->Text1->text(), QString("my tone"));
+        QVERIFY(w->optionsPage->Option3->isChecked());
+        QCOMPARE(w->optionsPage->Combo2->currentText(), QString("11025"));
+        QCOMPARE(w->optionsPage->Text1->text(), QString("my tone"));
         w->Form_Unload();
     }
 
@@ -202,11 +205,11 @@ private slots:
         QVERIFY(w);
         w->fPos = 2;
         w->ShowFrame(2);
-        w->Text1->setText("ringtone");
-        w->Text1->deselect();
+        w->optionsPage->Text1->setText("ringtone");
+        w->optionsPage->Text1->deselect();
         w->activateWindow();
-        w->Text1->setFocus(Qt::TabFocusReason);
-        QTRY_COMPARE(w->Text1->selectedText(), QString("ringtone"));
+        w->optionsPage->Text1->setFocus(Qt::TabFocusReason);
+        QTRY_COMPARE(w->optionsPage->Text1->selectedText(), QString("ringtone"));
         w->Form_Unload();
     }
 
@@ -229,13 +232,15 @@ private slots:
                 QTest::keyClick(focus, Qt::Key_Tab);
             }
             QList<QWidget*> expected{w->Command3, static_cast<QWidget*>(w->Label38)};
+            const SourcePage* source = w->sourcePage;
+            const OptionsPage* options = w->optionsPage;
             if (page == 0)
-                expected << w->Command5 << w->Command4;
+                expected << source->Command5 << source->Command4;
             if (page == 2)
-                expected << w->Text1 << w->Combo2 << w->Combo3 << w->Combo4 << w->Command7
-                         << w->Command8 << w->Command6;
+                expected << options->Text1 << options->Combo2 << options->Combo3 << options->Combo4
+                         << options->Command7 << options->Command8 << options->Command6;
             if (page == 1)
-                expected << w->Combo1;
+                expected << w->editingPage->Combo1;
             for (QWidget* control : expected) {
                 const bool inChain = reached.contains(control) ||
                                      std::any_of(reached.begin(), reached.end(), [control](QWidget* r) {
@@ -244,7 +249,9 @@ private slots:
                 QVERIFY2(inChain, qPrintable(control->objectName()));
             }
         }
-        for (PictureButton* button : {w->Command5, w->Command4, w->Command7, w->Command8, w->Command6})
+        const OptionsPage* options = w->optionsPage;
+        for (PictureButton* button : {w->sourcePage->Command5, w->sourcePage->Command4,
+                                      options->Command7, options->Command8, options->Command6})
             QVERIFY(!button->accessibleName().isEmpty());
         w->Form_Unload();
     }
