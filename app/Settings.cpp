@@ -1,6 +1,6 @@
 #include "app/Settings.h"
 
-#include "app/IniFile.h"
+#include "platform/core/IniFile.h"
 
 #include <QFile>
 

@@ -1,7 +1,7 @@
 // The settings file: private-profile reading and writing rules, the leading-number rule, and
 // the nine settings created, loaded and saved.
 
-#include "app/IniFile.h"
+#include "platform/core/IniFile.h"
 #include "app/Settings.h"
 #include "wizard_support.h"
 

@@ -1,4 +1,4 @@
-#include "app/IniFile.h"
+#include "platform/core/IniFile.h"
 
 #include "platform/core/AtomicFile.h"
 
