@@ -6,6 +6,7 @@
 #include "platform/audio/AudioDocument.h"
 #include "platform/audio/SampleBlock.h"
 
+#include <QFile>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -295,6 +296,31 @@ private slots:
         QVERIFY(!doc.canPaste());
         QVERIFY(!doc.paste());
         QCOMPARE(enginetest::allSamples(*doc.snapshot()), mono);
+    }
+
+    // A listener that answers a failed load by opening another file hears only about that
+    // other file from then on: the failure is not reported a second time as the new load's.
+    void aLoadStartedFromAFailureHearsOnlyItsOwnEnd() {
+        const QString bad = m_dir.filePath("broken.mp3");
+        QFile f(bad);
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        f.write(QByteArray(4096, 'x'));
+        f.close();
+        const QString good = m_dir.filePath("good.wav");
+        QVERIFY(enginetest::writeWav(good, 8000, 1, enginetest::noiseWithPulses(4000, 1, 3, {})));
+
+        AudioDocument doc;
+        QList<bool> finished;
+        connect(&doc, &AudioDocument::loadFinished, this, [&](bool ok) { finished << ok; });
+        connect(&doc, &AudioDocument::contentChanged, this, [&] {
+            if (!doc.loadError().isEmpty() && doc.path() == bad)
+                doc.load(good);
+        });
+        doc.load(bad);
+        QTRY_COMPARE(finished.size(), 1);
+        QCOMPARE(finished.first(), true);
+        QCOMPARE(doc.path(), good);
+        QCOMPARE(doc.frameCount(), int64_t(4000));
     }
 };
 
