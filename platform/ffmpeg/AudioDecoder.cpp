@@ -1,15 +1,9 @@
 #include "platform/ffmpeg/AudioDecoder.h"
 
-#include "platform/ffmpeg/AudioFileKinds.h"
-#include "platform/ffmpeg/FfmpegPtr.h"
 #include "platform/audio/SampleBlock.h"
+#include "platform/ffmpeg/AudioInput.h"
+#include "platform/ffmpeg/PcmConverter.h"
 
-extern "C" {
-#include <libavutil/opt.h>
-}
-
-#include <QFile>
-#include <QFileInfo>
 #include <QLoggingCategory>
 
 #include <cstring>
@@ -23,114 +17,6 @@ namespace chimora {
 namespace {
 
 Q_LOGGING_CATEGORY(lcDecode, "chimora.decode")
-
-Error unreadable(const QString& path, const QString& why, const QString& detail = {}) {
-    return Error::badInput(
-        QStringLiteral("%1 could not be read: %2").arg(QFileInfo(path).fileName(), why), detail);
-}
-
-int interruptCallback(void* opaque) {
-    return static_cast<const std::atomic<bool>*>(opaque)->load(std::memory_order_relaxed) ? 1 : 0;
-}
-
-const char* rawFormatName(RawPcmParams::SampleFormat f) {
-    using F = RawPcmParams::SampleFormat;
-    switch (f) {
-    case F::S16LE:
-        return "s16le";
-    case F::S16BE:
-        return "s16be";
-    case F::U8:
-        return "u8";
-    case F::S8:
-        return "s8";
-    case F::S24LE:
-        return "s24le";
-    case F::S32LE:
-        return "s32le";
-    case F::F32LE:
-        return "f32le";
-    case F::MuLaw:
-        return "mulaw";
-    case F::ALaw:
-        return "alaw";
-    }
-    return "s16le";
-}
-
-// A file given a headerless kind's extension that really carries a container of its own
-// (a WAV or MP3 renamed .vox, say) is opened by its content: forcing the headerless format
-// would turn it into noise without any error.
-bool hasContainerSignature(const QString& path) {
-    QFile f(path);
-    if (!f.open(QIODevice::ReadOnly))
-        return false;
-    const QByteArray head = f.read(16);
-    static const char asfGuid[] = "\x30\x26\xB2\x75\x8E\x66\xCF\x11";
-    return head.startsWith("RIFF") || head.startsWith("OggS") || head.startsWith("ID3") ||
-           head.startsWith("fLaC") || head.startsWith(QByteArray(asfGuid, 8));
-}
-
-// A CD track as the file manager shows it: a small RIFF "CDDA" file, whatever its name.
-bool isCdTrackPointer(const QString& path) {
-    QFile f(path);
-    if (!f.open(QIODevice::ReadOnly))
-        return false;
-    const QByteArray head = f.read(12);
-    return head.startsWith("RIFF") && head.mid(8, 4) == "CDDA";
-}
-
-// How to open a file: a forced input format with its options, or probing (format null).
-struct OpenPlan {
-    const AVInputFormat* format = nullptr;
-    AVDictionary* options = nullptr;
-    AVCodecID forcedCodec = AV_CODEC_ID_NONE;
-    ~OpenPlan() { av_dict_free(&options); }
-};
-
-Result<void> planOpen(const QString& path, const RawPcmParams* raw, OpenPlan& plan) {
-    const AudioFileKind kind = audioFileKind(path);
-    if (kind == AudioFileKind::CdTrack || isCdTrackPointer(path))
-        return unreadable(path, QStringLiteral("it is only a pointer to a track on an audio CD, "
-                                               "not the audio itself. Rip the track to a file "
-                                               "first, then open that file."));
-    if (kind == AudioFileKind::Probed || hasContainerSignature(path))
-        return {};
-    if (kind == AudioFileKind::Vox) {
-        plan.format = av_find_input_format("u8");
-        av_dict_set(&plan.options, "sample_rate", "8000", 0);
-        av_dict_set(&plan.options, "ch_layout", "mono", 0);
-        plan.forcedCodec = AV_CODEC_ID_ADPCM_IMA_OKI;
-    } else if (kind == AudioFileKind::G726) {
-        plan.format = av_find_input_format("g726");
-        av_dict_set(&plan.options, "code_size", "4", 0);
-        av_dict_set(&plan.options, "sample_rate", "8000", 0);
-    } else if (kind == AudioFileKind::G723) {
-        plan.format = av_find_input_format("g723_1");
-    } else {
-        if (!raw)
-            return Error::internal(
-                QStringLiteral("%1 could not be read: its sample format was not given.")
-                    .arg(QFileInfo(path).fileName()));
-        if (raw->sampleRate <= 0 || raw->sampleRate > 768000 || raw->channels < 1 ||
-            raw->channels > 8)
-            return unreadable(path, QStringLiteral("the sample rate or channel count given is "
-                                                   "not possible."));
-        plan.format = av_find_input_format(rawFormatName(raw->sampleFormat));
-        av_dict_set(&plan.options, "sample_rate", QByteArray::number(raw->sampleRate), 0);
-        AVChannelLayout layout;
-        av_channel_layout_default(&layout, raw->channels);
-        char name[64] = {};
-        av_channel_layout_describe(&layout, name, sizeof name);
-        av_channel_layout_uninit(&layout);
-        av_dict_set(&plan.options, "ch_layout", name, 0);
-    }
-    if (!plan.format)
-        return Error::internal(QStringLiteral("%1 could not be read: this build cannot decode "
-                                              "its kind.")
-                                   .arg(QFileInfo(path).fileName()));
-    return {};
-}
 
 // A large buffer of samples that many blocks share. Large ones are aligned to 2 MiB and asked
 // to use huge pages: fresh memory otherwise faults in 4 KiB at a time, which for an hour of
@@ -261,216 +147,55 @@ private:
 
 Result<void> decodeAudioFile(const QString& path, const RawPcmParams* raw,
                              const std::atomic<bool>& cancel, const DecodeSink& sink) {
-    static std::once_flag quiet;
-    std::call_once(quiet, [] { av_log_set_level(AV_LOG_ERROR); });
-
-    const QFileInfo info(path);
-    if (!info.exists())
-        return unreadable(path, QStringLiteral("the file does not exist."));
-    if (info.isDir())
-        return unreadable(path, QStringLiteral("it is a folder, not a file."));
-    if (!info.isFile()) // a pipe or a device would never end
-        return unreadable(path, QStringLiteral("it is not an ordinary file."));
-    {
-        QFile probe(path);
-        if (!probe.open(QIODevice::ReadOnly))
-            return unreadable(
-                path, QStringLiteral("the file cannot be opened (%1).").arg(probe.errorString()));
-    }
-    if (info.size() == 0)
-        return unreadable(path, QStringLiteral("the file is empty."));
-
-    OpenPlan plan;
-    if (auto planned = planOpen(path, raw, plan); !planned)
-        return planned.error();
-
-    AVFormatContext* rawFmt = avformat_alloc_context();
-    if (!rawFmt)
-        return Error::environment(QStringLiteral("Out of memory."));
-    rawFmt->interrupt_callback.callback = interruptCallback;
-    rawFmt->interrupt_callback.opaque = const_cast<std::atomic<bool>*>(&cancel);
-    int rc = avformat_open_input(&rawFmt, QFile::encodeName(path).constData(), plan.format,
-                                 &plan.options);
-    if (rc < 0) { // rawFmt is freed by FFmpeg on failure
-        if (cancel)
-            return {};
-        return unreadable(path,
-                          QStringLiteral("its format is not recognised, or the file is damaged."),
-                          ff::errorText(rc));
-    }
-    ff::FormatContextPtr fmt(rawFmt);
-    if (plan.forcedCodec != AV_CODEC_ID_NONE && fmt->nb_streams > 0) {
-        fmt->streams[0]->codecpar->codec_id = plan.forcedCodec;
-        fmt->streams[0]->codecpar->codec_type = AVMEDIA_TYPE_AUDIO;
-    }
-    if (!plan.format) {
-        rc = avformat_find_stream_info(fmt.get(), nullptr);
-        if (rc < 0 && !cancel)
-            qCDebug(lcDecode) << "stream info:" << ff::errorText(rc);
-    }
-    if (cancel)
-        return {};
-
-    const AVCodec* codec = nullptr;
-    const int streamIndex = av_find_best_stream(fmt.get(), AVMEDIA_TYPE_AUDIO, -1, -1, &codec, 0);
-    if (streamIndex == AVERROR_STREAM_NOT_FOUND)
-        return unreadable(path, QStringLiteral("it contains no audio."));
-    if (streamIndex < 0 || !codec)
-        return unreadable(path, QStringLiteral("its kind of audio cannot be decoded."),
-                          ff::errorText(streamIndex));
-    for (unsigned i = 0; i < fmt->nb_streams; ++i)
-        if (int(i) != streamIndex)
-            fmt->streams[i]->discard = AVDISCARD_ALL;
-    AVStream* stream = fmt->streams[streamIndex];
-
-    ff::CodecContextPtr dec(avcodec_alloc_context3(codec));
-    if (!dec || avcodec_parameters_to_context(dec.get(), stream->codecpar) < 0)
-        return Error::environment(QStringLiteral("Out of memory."));
-    dec->pkt_timebase = stream->time_base;
-    if (dec->ch_layout.nb_channels <= 0 && !raw)
-        av_channel_layout_default(&dec->ch_layout, 1);
-    if ((rc = avcodec_open2(dec.get(), codec, nullptr)) < 0)
-        return unreadable(path, QStringLiteral("its audio could not be decoded."),
-                          ff::errorText(rc));
-
-    ff::PacketPtr packet(av_packet_alloc());
+    auto opened = AudioInput::open(path, raw, &cancel);
+    if (!opened)
+        return cancel ? Result<void>{} : opened.error();
+    AudioInput& input = *opened.value();
     ff::FramePtr frame(av_frame_alloc());
-    if (!packet || !frame)
+    if (!frame)
         return Error::environment(QStringLiteral("Out of memory."));
 
-    ff::ResamplerPtr swr;
-    AVChannelLayout swrInLayout{};
-    AVSampleFormat swrInFormat = AV_SAMPLE_FMT_NONE;
-    int swrInRate = 0;
-    AudioFormat out;
+    PcmConverter converter(input.decoder().sample_rate);
     std::unique_ptr<BlockBuilder> builder;
     std::vector<int16_t> converted;
-    QString lastError;
-    int badPackets = 0;
-
-    // Converts one decoded frame to interleaved s16 at the first frame's rate. A change of
-    // format, layout or rate midstream (some streams do that) gets a fresh converter.
-    auto consume = [&](AVFrame* f) -> Result<void> {
-        AVChannelLayout inLayout{};
-        if (f->ch_layout.order == AV_CHANNEL_ORDER_UNSPEC || f->ch_layout.nb_channels <= 0)
-            av_channel_layout_default(&inLayout, std::max(1, f->ch_layout.nb_channels));
-        else
-            av_channel_layout_copy(&inLayout, &f->ch_layout);
-        const int inRate = f->sample_rate > 0 ? f->sample_rate : dec->sample_rate;
-        if (inRate <= 0) {
-            av_channel_layout_uninit(&inLayout);
-            return Error::badInput(QStringLiteral("no sample rate"));
-        }
-        if (!out.isValid()) {
-            out.sampleRate = inRate;
-            out.channels = std::min(2, inLayout.nb_channels);
-            sink.format(out);
-            builder = std::make_unique<BlockBuilder>(out.channels, sink);
-        }
-        if (!swr || av_channel_layout_compare(&inLayout, &swrInLayout) != 0 ||
-            f->format != swrInFormat || inRate != swrInRate) {
-            AVChannelLayout outLayout;
-            av_channel_layout_default(&outLayout, out.channels);
-            SwrContext* s = nullptr;
-            rc = swr_alloc_set_opts2(&s, &outLayout, AV_SAMPLE_FMT_S16, out.sampleRate, &inLayout,
-                                     AVSampleFormat(f->format), inRate, 0, nullptr);
-            av_channel_layout_uninit(&outLayout);
-            swr.reset(s);
-            if (rc < 0 || (rc = swr_init(swr.get())) < 0) {
-                av_channel_layout_uninit(&inLayout);
-                swr.reset();
-                return Error::badInput(ff::errorText(rc));
+    QString failure;
+    while (failure.isEmpty() && input.nextFrame(frame.get())) {
+        const Result<int> capacity = converter.prepare(*frame);
+        if (!capacity) {
+            failure = capacity.error().message;
+        } else if (*capacity > 0) {
+            if (!builder) {
+                sink.format(converter.format());
+                builder = std::make_unique<BlockBuilder>(converter.format().channels, sink);
             }
-            av_channel_layout_uninit(&swrInLayout);
-            av_channel_layout_copy(&swrInLayout, &inLayout);
-            swrInFormat = AVSampleFormat(f->format);
-            swrInRate = inRate;
+            // Straight into the block when it fits (nearly always), else through a buffer.
+            int16_t* direct = builder->writePointer(*capacity);
+            if (!direct)
+                converted.resize(size_t(*capacity) * size_t(converter.format().channels));
+            const Result<int> n =
+                converter.convert(*frame, direct ? direct : converted.data(), *capacity);
+            if (!n)
+                failure = n.error().message;
+            else if (direct)
+                builder->commit(*n);
+            else if (!builder->append(converted.data(), *n))
+                failure = QStringLiteral("out of memory");
         }
-        av_channel_layout_uninit(&inLayout);
-        const int capacity = swr_get_out_samples(swr.get(), f->nb_samples);
-        if (capacity <= 0)
-            return {};
-        // Straight into the block when it fits (nearly always), else through a buffer.
-        int16_t* direct = builder->writePointer(capacity);
-        if (!direct)
-            converted.resize(size_t(capacity) * size_t(out.channels));
-        uint8_t* dst = reinterpret_cast<uint8_t*>(direct ? direct : converted.data());
-        const int n = swr_convert(swr.get(), &dst, capacity,
-                                  const_cast<const uint8_t**>(f->extended_data), f->nb_samples);
-        if (n < 0)
-            return Error::badInput(ff::errorText(n));
-        if (direct)
-            builder->commit(n);
-        else if (!builder->append(converted.data(), n))
-            return Error::environment(QStringLiteral("out of memory"));
-        return {};
-    };
-
-    auto receiveAll = [&]() -> Result<void> {
-        for (;;) {
-            rc = avcodec_receive_frame(dec.get(), frame.get());
-            if (rc == AVERROR(EAGAIN) || rc == AVERROR_EOF)
-                return {};
-            if (rc < 0) {
-                lastError = ff::errorText(rc);
-                ++badPackets;
-                return {};
-            }
-            auto r = consume(frame.get());
-            av_frame_unref(frame.get());
-            if (!r)
-                return r;
-        }
-    };
-
-    bool failed = false;
-    while (!cancel) {
-        rc = av_read_frame(fmt.get(), packet.get());
-        if (rc < 0) {
-            if (rc != AVERROR_EOF)
-                lastError = ff::errorText(rc); // a truncated or damaged file: keep what decoded
-            break;
-        }
-        if (packet->stream_index == streamIndex) {
-            rc = avcodec_send_packet(dec.get(), packet.get());
-            if (rc < 0 && rc != AVERROR(EAGAIN)) {
-                lastError = ff::errorText(rc);
-                ++badPackets;
-            }
-            if (auto r = receiveAll(); !r) {
-                lastError = r.error().message;
-                failed = true;
-            }
-        }
-        av_packet_unref(packet.get());
-        if (failed)
-            break;
+        av_frame_unref(frame.get());
     }
-    av_channel_layout_uninit(&swrInLayout);
     if (cancel)
         return {};
-    if (!failed) {
-        avcodec_send_packet(dec.get(), nullptr);
-        if (auto r = receiveAll(); !r)
-            lastError = r.error().message;
-    }
-    if (swr && builder) { // the converter may hold back a few frames
-        converted.resize(size_t(4096) * size_t(out.channels));
-        uint8_t* dst = reinterpret_cast<uint8_t*>(converted.data());
-        const int n = swr_convert(swr.get(), &dst, 4096, nullptr, 0);
+    if (builder) { // the converter may hold back a few frames
+        converted.resize(size_t(4096) * size_t(converter.format().channels));
+        const int n = converter.drain(converted.data(), 4096);
         if (n > 0 && !builder->append(converted.data(), n))
-            lastError = QStringLiteral("out of memory");
-    }
-    if (builder)
+            failure = QStringLiteral("out of memory");
         builder->flush();
-    if (badPackets > 0)
-        qCDebug(lcDecode) << path << badPackets << "undecodable packets;" << lastError;
+    }
+    if (!failure.isEmpty())
+        qCDebug(lcDecode) << path << "decoding stopped:" << failure;
     if (!builder || builder->total() == 0)
-        return unreadable(path,
-                          QStringLiteral("it contains no audio that can be decoded; the "
-                                         "file may be damaged or not of the kind its "
-                                         "name says."),
-                          lastError);
+        return input.noDecodableAudio();
     return {};
 }
 

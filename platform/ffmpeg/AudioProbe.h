@@ -15,8 +15,9 @@ struct AudioFileInfo {
     double durationSeconds = 0;
 };
 
-/// Reads the first audio stream's parameters of `path`. Errors: BadInput when it is not an
-/// audio file FFmpeg reads.
+/// Reads the parameters of the best audio stream of `path`, opened as the editor opens it.
+/// Errors as AudioInput::open(): Environment when the file cannot be opened at all, BadInput
+/// when it is not audio that can be decoded.
 Result<AudioFileInfo> probeAudioFile(const QString& path);
 
 } // namespace chimora

@@ -1,23 +1,31 @@
 #pragma once
-// Pull decoding of an audio file into 16-bit interleaved PCM at the file's own rate and channel
-// count (any format FFmpeg reads). The decode streams of the audio layer are made of these.
+// Pull decoding of an audio file into 16-bit interleaved PCM at the rate and channel count of
+// its first frame (more than two channels mixed down to stereo), for every kind the editor
+// opens. The decode streams of the audio layer are made of these.
 
-#include "platform/ffmpeg/FfmpegPtr.h"
+#include "platform/audio/AudioTypes.h"
 #include "platform/core/Result.h"
+#include "platform/ffmpeg/FfmpegPtr.h"
 
-#include <QByteArray>
 #include <QString>
 
 #include <cstdint>
 #include <memory>
+#include <vector>
 
 namespace chimora {
 
+class AudioInput;
+class PcmConverter;
+
 class DecodeStream {
 public:
-    /// Opens `path`. Errors: BadInput (not a readable audio file, with FFmpeg's text as detail)
-    /// or Environment (the file cannot be opened at all).
-    static Result<std::unique_ptr<DecodeStream>> open(const QString& path);
+    /// Opens `path` and decodes its first frame. Errors as AudioInput::open(): Environment when
+    /// the file cannot be opened at all (missing, a folder, a pipe or device), BadInput when it
+    /// holds no audio that can be decoded (FFmpeg's text as detail). Headerless PCM (.raw,
+    /// .pcm) needs `raw`.
+    static Result<std::unique_ptr<DecodeStream>> open(const QString& path,
+                                                      const RawPcmParams* raw = nullptr);
     ~DecodeStream();
 
     int sampleRate() const { return m_sampleRate; }
@@ -37,26 +45,23 @@ public:
     int64_t positionBytes() const { return m_positionBytes; }
 
 private:
-    DecodeStream() = default;
+    DecodeStream();
     /// Decodes the next frame into m_pending; false at the end or on an error.
     bool decodeMore();
 
-    ff::FormatContextPtr m_format;
-    ff::CodecContextPtr m_codec;
-    ff::ResamplerPtr m_resampler;
+    std::unique_ptr<AudioInput> m_input;
+    std::unique_ptr<PcmConverter> m_converter;
     ff::FramePtr m_frame;
-    ff::PacketPtr m_packet;
-    int m_streamIndex = -1;
     int m_sampleRate = 0;
     int m_channels = 0;
-    bool m_directCopy = false; // the decoder already gives interleaved 16-bit samples
-    bool m_flushed = false;
+    bool m_drained = false; ///< the converter's held-back frames have been taken
     bool m_atEnd = false;
     bool m_failed = false;
     int64_t m_lengthBytes = 0;
     int64_t m_positionBytes = 0;
-    QByteArray m_pending; // decoded bytes not yet handed out
-    int64_t m_pendingOffset = 0;
+    std::vector<int16_t> m_pending; ///< decoded samples not yet handed out
+    size_t m_pendingFrames = 0;
+    size_t m_pendingOffset = 0; ///< in frames
 };
 
 } // namespace chimora

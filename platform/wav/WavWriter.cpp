@@ -1,20 +1,18 @@
 #include "platform/wav/WavWriter.h"
 
 #include "platform/core/AtomicFile.h"
-#include "platform/ffmpeg/FfmpegPtr.h"
+#include "platform/ffmpeg/PcmConverter.h"
 #include "platform/wav/WavHeader.h"
-
-extern "C" {
-#include <libavutil/opt.h>
-}
 
 #include <QDir>
 #include <QFileInfo>
-#include <QLoggingCategory>
 
 #include <algorithm>
 #include <cmath>
+#include <condition_variable>
+#include <functional>
 #include <memory>
+#include <mutex>
 #include <thread>
 #include <vector>
 
@@ -22,33 +20,57 @@ namespace chimora {
 
 namespace {
 
-Q_LOGGING_CATEGORY(lcWav, "chimora.wav")
-
 constexpr int64_t kChunkFrames = 65536;
 
-// A resampler for one channel of s16; the soxr engine where this FFmpeg has it, its own engine
-// otherwise.
-ff::ResamplerPtr makeMonoResampler(int inRate, int outRate) {
-    AVChannelLayout layout;
-    av_channel_layout_default(&layout, 1);
-    ff::ResamplerPtr result;
-    for (bool soxr : {true, false}) {
-        SwrContext* s = nullptr;
-        if (swr_alloc_set_opts2(&s, &layout, AV_SAMPLE_FMT_S16, outRate, &layout, AV_SAMPLE_FMT_S16,
-                                inRate, 0, nullptr) < 0)
-            break;
-        ff::ResamplerPtr candidate(s);
-        if (soxr && av_opt_set(s, "resampler", "soxr", 0) < 0)
-            continue;
-        if (swr_init(s) >= 0) {
-            result = std::move(candidate);
-            break;
+// Runs one job at a time on a thread that lives as long as the object, so that a long write
+// does not start a thread for every chunk.
+class SideThread {
+public:
+    explicit SideThread(std::function<void()> job)
+        : m_job(std::move(job)), m_thread([this] { loop(); }) {}
+    ~SideThread() {
+        {
+            std::lock_guard lock(m_mutex);
+            m_quit = true;
         }
-        qCDebug(lcWav) << "resampler engine refused, soxr =" << soxr;
+        m_wake.notify_all();
+        m_thread.join();
     }
-    av_channel_layout_uninit(&layout);
-    return result;
-}
+    /// Runs the job once on the side thread; wait() for it before the next start().
+    void start() {
+        {
+            std::lock_guard lock(m_mutex);
+            m_busy = true;
+        }
+        m_wake.notify_all();
+    }
+    void wait() {
+        std::unique_lock lock(m_mutex);
+        m_wake.wait(lock, [this] { return !m_busy; });
+    }
+
+private:
+    void loop() {
+        std::unique_lock lock(m_mutex);
+        for (;;) {
+            m_wake.wait(lock, [this] { return m_busy || m_quit; });
+            if (!m_busy)
+                return;
+            lock.unlock();
+            m_job();
+            lock.lock();
+            m_busy = false;
+            m_wake.notify_all();
+        }
+    }
+
+    std::function<void()> m_job;
+    std::mutex m_mutex; // guards m_busy and m_quit
+    std::condition_variable m_wake;
+    bool m_busy = false;
+    bool m_quit = false;
+    std::thread m_thread; // last: started once everything above exists
+};
 
 // Resamples interleaved s16 one channel per filter. Two channels run on two threads: the
 // filters are independent, and a render waits for this file before its encoder can start.
@@ -56,11 +78,19 @@ class Resampler {
 public:
     static std::unique_ptr<Resampler> make(int channels, int inRate, int outRate) {
         auto r = std::unique_ptr<Resampler>(new Resampler);
+        AVChannelLayout mono;
+        av_channel_layout_default(&mono, 1);
         for (int c = 0; c < channels; ++c) {
-            r->m_channels.push_back({makeMonoResampler(inRate, outRate), {}, {}, 0});
+            r->m_channels.push_back({ff::makeResampler(mono, AV_SAMPLE_FMT_S16, inRate, mono,
+                                                       AV_SAMPLE_FMT_S16, outRate,
+                                                       ff::ResampleQuality::High),
+                                     {}, {}, 0});
             if (!r->m_channels.back().swr)
                 return nullptr;
         }
+        av_channel_layout_uninit(&mono);
+        if (channels == 2)
+            r->m_second = std::make_unique<SideThread>([p = r.get()] { p->run(1); });
         return r;
     }
 
@@ -74,21 +104,13 @@ public:
             for (int f = 0; f < frames; ++f)
                 ch.in[size_t(f)] = samples[f * channels + c];
         }
-        auto run = [this, samples, frames](size_t c) {
-            Channel& ch = m_channels[c];
-            const int capacity = swr_get_out_samples(ch.swr.get(), frames) + 16;
-            ch.out.resize(size_t(capacity));
-            uint8_t* dst = reinterpret_cast<uint8_t*>(ch.out.data());
-            const uint8_t* src = reinterpret_cast<const uint8_t*>(ch.in.data());
-            ch.produced = swr_convert(ch.swr.get(), &dst, capacity, samples ? &src : nullptr, frames);
-        };
-        if (channels == 2) {
-            std::thread second(run, size_t(1));
-            run(0);
-            second.join();
-        } else {
-            run(0);
-        }
+        m_draining = samples == nullptr;
+        m_frames = frames;
+        if (m_second)
+            m_second->start();
+        run(0);
+        if (m_second)
+            m_second->wait();
         const int produced = m_channels[0].produced;
         for (const Channel& ch : m_channels) {
             // Identical filters fed identical counts give identical counts.
@@ -108,6 +130,16 @@ public:
 
 private:
     Resampler() = default;
+    void run(size_t c) {
+        Channel& ch = m_channels[c];
+        const int capacity = swr_get_out_samples(ch.swr.get(), m_frames) + 16;
+        ch.out.resize(size_t(capacity));
+        uint8_t* dst = reinterpret_cast<uint8_t*>(ch.out.data());
+        const uint8_t* src = reinterpret_cast<const uint8_t*>(ch.in.data());
+        ch.produced =
+            swr_convert(ch.swr.get(), &dst, capacity, m_draining ? nullptr : &src, m_frames);
+    }
+
     struct Channel {
         ff::ResamplerPtr swr;
         std::vector<int16_t> in;
@@ -116,6 +148,10 @@ private:
     };
     std::vector<Channel> m_channels;
     std::vector<int16_t> m_out;
+    // The chunk being converted, for both threads.
+    bool m_draining = false;
+    int m_frames = 0;
+    std::unique_ptr<SideThread> m_second; // last: its thread uses the members above
 };
 
 // Converts interleaved frames between one and two channels.

@@ -8,6 +8,8 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <sys/stat.h>
+
 using namespace chimora;
 
 namespace {
@@ -128,6 +130,11 @@ void TestBassStream::refusesBadInput() {
         f.write(QByteArray(5000, '\x5a'));
     }
     QCOMPARE(open(m_dir.filePath(QStringLiteral("missing.wav"))), HSTREAM(0));
+    QCOMPARE(BASS_ErrorGetCode(), int(BASS_ERROR_FILEOPEN));
+    // A pipe is refused at once: opening it would wait for a writer that never comes.
+    const QString pipe = m_dir.filePath(QStringLiteral("pipe.wav"));
+    QCOMPARE(mkfifo(QFile::encodeName(pipe).constData(), 0600), 0);
+    QCOMPARE(open(pipe), HSTREAM(0));
     QCOMPARE(BASS_ErrorGetCode(), int(BASS_ERROR_FILEOPEN));
     QCOMPARE(open(garbage), HSTREAM(0));
     QCOMPARE(BASS_ErrorGetCode(), int(BASS_ERROR_FILEFORM));
