@@ -52,7 +52,8 @@ void EnsureSettingsFile()
     if (file.open(QIODevice::ReadOnly))
         return;
     SetDefaultSettings();
-    SaveSettings();
+    // A folder that cannot be written shows itself when the wizard closes and saves again.
+    (void)SaveSettings();
 }
 
 void LoadSettings()
@@ -69,7 +70,7 @@ void LoadSettings()
     MailMessage = ini.value(Section, key(9));
 }
 
-bool SaveSettings()
+Result<void> SaveSettings()
 {
     IniFile ini(SettingsFile);
     ini.setValue(Section, key(1), SpareText);
@@ -81,7 +82,7 @@ bool SaveSettings()
     ini.setValue(Section, key(7), MailAddress);
     ini.setValue(Section, key(8), MailSubject);
     ini.setValue(Section, key(9), MailMessage);
-    return ini.save();
+    return ini.write();
 }
 
 int32_t LeadingNumber(const QString& text, int32_t previous)

@@ -3,6 +3,8 @@
 // "1" to "9") in the application folder. Loaded once at start-up, written when the wizard
 // closes. UI thread only.
 
+#include "platform/core/Result.h"
+
 #include <QString>
 
 #include <cstdint>
@@ -35,9 +37,10 @@ void EnsureSettingsFile();
 /// Reads keys "1" to "9" into the values.
 void LoadSettings();
 
-/// Writes the values to keys "1" to "9", keeping everything else in the file. Returns false
-/// when the file could not be written (the values stay in memory; nobody is told).
-bool SaveSettings();
+/// Writes the values to keys "1" to "9", keeping everything else in the file. Errors as
+/// IniFile::write(): BadInput for a file marked read-only, Environment when it could not be
+/// written.
+Result<void> SaveSettings();
 
 /// The leading-number rule for number keys: blanks, tabs and line breaks removed, the longest
 /// leading decimal number taken (sign, digits, point, exponent; none gives 0), rounded to the

@@ -205,7 +205,14 @@ void Form1::Form_Unload()
     m_unloaded = true;
 
     keepChoices(*optionsPage);
-    SaveSettings();
+    // A file marked read-only is left alone on purpose; any other failure would lose this
+    // session's choices without a word, so it is told before the program ends.
+    const auto saved = SaveSettings();
+    if (!saved.ok() && saved.error().kind != Error::Kind::BadInput)
+        QMessageBox::warning(this, QStringLiteral("Chimora"),
+                             saved.error().message +
+                                 QStringLiteral("\n\nThe choices made in this session could not "
+                                                "be kept."));
     freeAudioDevices();
 }
 

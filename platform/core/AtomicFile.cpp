@@ -65,6 +65,14 @@ bool AtomicFile::commit() {
     mode_t mode;
     if (::stat(to.constData(), &old) == 0) {
         mode = old.st_mode & 07777;
+        // The file stays its owner's: replaced by root, a user's file must not become root's
+        // (the user's own saves would fail from then on). Only root can give files away; for
+        // anyone else the file is theirs already.
+        if (::chown(from.constData(), old.st_uid, old.st_gid) != 0 && ::geteuid() == 0) {
+            m_error = systemError();
+            QFile::remove(m_file.fileName());
+            return false;
+        }
     } else {
         const mode_t mask = ::umask(0);
         ::umask(mask);

@@ -30,8 +30,9 @@ public:
     bool write(const char* data, qint64 bytes);
     bool write(const QByteArray& bytes) { return write(bytes.constData(), bytes.size()); }
 
-    /// Syncs the temporary file to disk, gives it the permissions of the file it replaces (or
-    /// those a new file would get) and renames it over the target. False on failure, with the
+    /// Syncs the temporary file to disk, gives it the owner and permissions of the file it
+    /// replaces (or those a new file would get), renames it over the target and syncs the
+    /// folder, so that the rename survives a power cut. False on failure, with the
     /// target untouched and the temporary file removed.
     bool commit();
 

@@ -2,8 +2,10 @@
 
 #include "platform/core/AtomicFile.h"
 
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QStringDecoder>
 
 namespace chimora {
 
@@ -122,24 +124,55 @@ IniFile::IniFile(const QString& path) : m_path(path)
     if (file.error() != QFileDevice::NoError)
         return;
     m_wasRead = true;
-    const QString text = QString::fromUtf8(bytes);
-    if (text.contains(QLatin1String("\r\n")))
-        m_newline = QStringLiteral("\r\n");
-    m_lines = text.split(QLatin1Char('\n'));
-    for (QString& line : m_lines) {
-        if (line.endsWith(QLatin1Char('\r')))
-            line.chop(1);
+    // CR, LF and CRLF each end a line; every line keeps its own ending for the save.
+    bool sawEnding = false;
+    qsizetype start = 0;
+    while (start < bytes.size()) {
+        qsizetype end = start;
+        while (end < bytes.size() && bytes.at(end) != '\n' && bytes.at(end) != '\r')
+            ++end;
+        Line line{bytes.mid(start, end - start), {}};
+        if (end < bytes.size()) {
+            const bool crlf =
+                bytes.at(end) == '\r' && end + 1 < bytes.size() && bytes.at(end + 1) == '\n';
+            line.ending = bytes.mid(end, crlf ? 2 : 1);
+            if (!sawEnding)
+                m_newline = line.ending;
+            sawEnding = true;
+        }
+        start = end + line.ending.size();
+        m_lines.push_back(std::move(line));
     }
-    // A final line break leaves one empty piece that is not a line of its own.
-    if (!m_lines.isEmpty() && m_lines.back().isEmpty())
-        m_lines.removeLast();
+}
+
+QString IniFile::text(int line) const
+{
+    // UTF-8 where the bytes are valid UTF-8; otherwise they were written in a one-byte
+    // encoding, read as Latin-1 so that no byte is lost.
+    const QByteArray& bytes = m_lines.at(size_t(line)).text;
+    QStringDecoder utf8(QStringConverter::Utf8, QStringConverter::Flag::Stateless);
+    const QString decoded = utf8(bytes);
+    return utf8.hasError() ? QString::fromLatin1(bytes) : decoded;
+}
+
+int IniFile::lineCount() const
+{
+    return int(m_lines.size());
+}
+
+void IniFile::insertLine(int at, const QString& text)
+{
+    // The line before a new last line needs an ending of its own.
+    if (at > 0 && at == lineCount() && m_lines.back().ending.isEmpty())
+        m_lines.back().ending = m_newline;
+    m_lines.insert(m_lines.begin() + at, Line{text.toUtf8(), m_newline});
 }
 
 int IniFile::findSection(const QString& section) const
 {
-    for (int i = 0; i < m_lines.size(); ++i) {
+    for (int i = 0; i < lineCount(); ++i) {
         QString name;
-        if (isSectionHeader(m_lines.at(i).trimmed(), &name) &&
+        if (isSectionHeader(text(i).trimmed(), &name) &&
             name.compare(section, Qt::CaseInsensitive) == 0)
             return i;
     }
@@ -148,8 +181,8 @@ int IniFile::findSection(const QString& section) const
 
 int IniFile::findKey(int sectionLine, const QString& key, QString* rawValue) const
 {
-    for (int i = sectionLine + 1; i < m_lines.size(); ++i) {
-        const QString trimmed = m_lines.at(i).trimmed();
+    for (int i = sectionLine + 1; i < lineCount(); ++i) {
+        const QString trimmed = text(i).trimmed();
         QString name;
         if (isSectionHeader(trimmed, &name))
             break;
@@ -183,50 +216,60 @@ void IniFile::setValue(const QString& section, const QString& key, const QString
     const QString line = key + QLatin1Char('=') + encodeValue(value);
     int sectionLine = findSection(section);
     if (sectionLine < 0) {
-        m_lines.append(QLatin1Char('[') + section + QLatin1Char(']'));
-        m_lines.append(line);
+        insertLine(lineCount(), QLatin1Char('[') + section + QLatin1Char(']'));
+        insertLine(lineCount(), line);
         return;
     }
     const int keyLine = findKey(sectionLine, key, nullptr);
     if (keyLine >= 0) {
-        m_lines[keyLine] = line;
+        m_lines[size_t(keyLine)].text = line.toUtf8();
         return;
     }
     // New keys go after the section's last non-blank line, ahead of any blank lines that
     // separate it from the next section.
     int insertAt = sectionLine + 1;
-    for (int i = sectionLine + 1; i < m_lines.size(); ++i) {
+    for (int i = sectionLine + 1; i < lineCount(); ++i) {
         QString name;
-        const QString trimmed = m_lines.at(i).trimmed();
+        const QString trimmed = text(i).trimmed();
         if (isSectionHeader(trimmed, &name))
             break;
         if (!trimmed.isEmpty())
             insertAt = i + 1;
     }
-    m_lines.insert(insertAt, line);
+    insertLine(insertAt, line);
 }
 
-bool IniFile::save() const
+Result<void> IniFile::write() const
 {
     const QFileInfo info(m_path);
+    const QString shown = QDir::toNativeSeparators(m_path);
     // Never replace a file we could not read: its other contents would be lost.
-    if (info.exists() && (!info.isWritable() || !m_wasRead))
-        return false;
+    if (info.exists() && !m_wasRead)
+        return Error::environment(
+            QStringLiteral("%1 could not be read, so it was not replaced.").arg(shown));
     // A file marked read-only stays so, even for a user (root) whom the system would let write.
     // (WriteUser is what the system would allow us, so only the mode bits count here.)
     constexpr auto anyWrite =
         QFileDevice::WriteOwner | QFileDevice::WriteGroup | QFileDevice::WriteOther;
-    if (info.exists() && !(info.permissions() & anyWrite))
-        return false;
+    if (info.exists() && (!info.isWritable() || !(info.permissions() & anyWrite)))
+        return Error::badInput(
+            QStringLiteral("%1 is marked read-only and was left as it is.").arg(shown));
     AtomicFile file(m_path);
     if (!file.open())
-        return false;
+        return Error::environment(
+            QStringLiteral("%1 could not be written: %2").arg(shown, file.errorString()));
     QByteArray bytes;
-    for (const QString& line : m_lines) {
-        bytes += line.toUtf8();
-        bytes += m_newline.toLatin1();
-    }
-    return file.write(bytes) && file.commit();
+    for (const Line& line : m_lines)
+        bytes += line.text + line.ending;
+    if (!file.write(bytes) || !file.commit())
+        return Error::environment(
+            QStringLiteral("%1 could not be written: %2").arg(shown, file.errorString()));
+    return {};
+}
+
+bool IniFile::save() const
+{
+    return write().ok();
 }
 
 QString ReadIniValue(const QString& section, const QString& key, const QString& file)

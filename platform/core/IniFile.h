@@ -14,11 +14,21 @@
 // for byte as it is. A quoted value in the file is decoded only when each of its backslashes
 // starts one of those escapes.
 //
-// Text is UTF-8. Files are written whole to a temporary file beside the target and renamed
-// over it, so a crash or a full disk never leaves a truncated file.
+// Line ends: CR, LF and CRLF each end a line, and every line keeps the ending it had; new
+// lines take the file's first ending (LF in a new file). Text is read as UTF-8 where a line is
+// valid UTF-8 and as Latin-1 otherwise; lines that are not changed are written back byte for
+// byte, whatever their encoding, and changed ones as UTF-8.
+//
+// Files are written whole to a temporary file beside the target and renamed over it (keeping
+// the old file's owner and mode), so a crash or a full disk never leaves a truncated file.
 
+#include "platform/core/Result.h"
+
+#include <QByteArray>
 #include <QString>
 #include <QStringList>
+
+#include <vector>
 
 namespace chimora {
 
@@ -37,21 +47,32 @@ public:
     /// an existing value in place.
     void setValue(const QString& section, const QString& key, const QString& value);
 
-    /// Writes the document to the file atomically. Returns false when the file cannot be
-    /// written (read-only file or folder, full disk, or a file that exists but could not be
-    /// read); the file on disk is then unchanged.
+    /// Writes the document to the file atomically. Errors: BadInput for a file marked
+    /// read-only (left alone on purpose); Environment for a file that exists but could not be
+    /// read, a folder that cannot be written or a full disk. The file on disk is then unchanged.
+    Result<void> write() const;
+    /// write(), for callers that only need to know whether it worked.
     bool save() const;
 
     /// The most characters a value reads back with.
     static constexpr int MaxValueLength = 254;
 
 private:
+    /// One line as it stands in the file: its bytes and its ending (empty for a last line
+    /// without one). Lines that no call changes are written back exactly as they were read.
+    struct Line {
+        QByteArray text;
+        QByteArray ending;
+    };
+    int lineCount() const;
+    QString text(int line) const;
+    void insertLine(int at, const QString& text);
     int findSection(const QString& section) const;
     int findKey(int sectionLine, const QString& key, QString* rawValue) const;
 
     QString m_path;
-    QStringList m_lines;
-    QString m_newline = QStringLiteral("\n");
+    std::vector<Line> m_lines;
+    QByteArray m_newline = "\n"; ///< the file's first line ending; LF for a new file
     bool m_wasRead = false;
 };
 

@@ -11,6 +11,9 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 
 using namespace chimora;
 using wizardtest::readFile;
@@ -84,6 +87,54 @@ private slots:
         QCOMPARE(readFile(crlf), QByteArray("[Main]\r\n1=a\r\n2=b\r\n"));
     }
 
+    // Lines nobody changed come back byte for byte, whatever their encoding and line ends.
+    void untouchedLinesKeepTheirBytes_data()
+    {
+        QTest::addColumn<QByteArray>("before");
+        QTest::addColumn<QString>("key");      // read, then set to "z"
+        QTest::addColumn<QString>("readsAs");  // what the key read before the change
+        QTest::addColumn<QByteArray>("after");
+        QTest::newRow("Latin-1 beside") << QByteArray("[Main]\r\n8=Gr\xfc\xdf" "e\r\n1=a\r\n")
+                                        << "1" << "a"
+                                        << QByteArray("[Main]\r\n8=Gr\xfc\xdf" "e\r\n1=z\r\n");
+        QTest::newRow("Latin-1 read") << QByteArray("[Main]\n8=Gr\xfc\xdf" "e\n") << "8"
+                                      << QString::fromUtf8("Grüße") << QByteArray("[Main]\n8=z\n");
+        QTest::newRow("lone CR") << QByteArray("[Main]\r1=a\r2=b\r") << "2" << "b"
+                                 << QByteArray("[Main]\r1=a\r2=z\r");
+        QTest::newRow("trailing CR") << QByteArray("[Main]\n1=abc\r") << "1" << "abc"
+                                     << QByteArray("[Main]\n1=z\r");
+        QTest::newRow("no last line end") << QByteArray("[Main]\n1=a") << "2" << ""
+                                          << QByteArray("[Main]\n1=a\n2=z\n");
+        QTest::newRow("mixed ends") << QByteArray("[A]\r\nx=1\r[Main]\n1=a\n") << "1" << "a"
+                                    << QByteArray("[A]\r\nx=1\r[Main]\n1=z\n");
+    }
+    void untouchedLinesKeepTheirBytes()
+    {
+        QFETCH(QByteArray, before);
+        QFETCH(QString, key);
+        QFETCH(QString, readsAs);
+        QFETCH(QByteArray, after);
+        const QString file = path("bytes.ini");
+        writeFile(file, before);
+        QCOMPARE(ReadIniValue("Main", key, file), readsAs);
+        QVERIFY(WriteIniValue("Main", key, "z", file));
+        QCOMPARE(readFile(file), after);
+    }
+
+    void replacedFileKeepsItsOwner()
+    {
+        if (::geteuid() != 0)
+            QSKIP("only root can make a file another user's");
+        const QString file = path("owned.ini");
+        writeFile(file, "[Main]\n1=a\n");
+        QVERIFY(::chown(QFile::encodeName(file).constData(), 65534, 65534) == 0);
+        QVERIFY(WriteIniValue("Main", "1", "b", file));
+        struct stat st {};
+        QVERIFY(::stat(QFile::encodeName(file).constData(), &st) == 0);
+        QCOMPARE(int(st.st_uid), 65534);
+        QCOMPARE(int(st.st_gid), 65534);
+    }
+
     void valuesRoundTrip_data()
     {
         QTest::addColumn<QString>("value");
@@ -131,6 +182,11 @@ private slots:
         QVERIFY(QDir().mkpath(file));
         QVERIFY(!WriteIniValue("Main", "1", "x", file));
         QVERIFY(QFileInfo(file).isDir());
+        IniFile ini(file);
+        ini.setValue("Main", "1", "x");
+        const auto written = ini.write();
+        QVERIFY(!written.ok());
+        QCOMPARE(written.error().kind, Error::Kind::Environment); // told at close, unlike read-only
     }
 
     void leadingNumber_data()

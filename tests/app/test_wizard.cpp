@@ -15,6 +15,7 @@
 
 #include <QApplication>
 #include <QComboBox>
+#include <QDir>
 #include <QFile>
 #include <QLabel>
 #include <QLineEdit>
@@ -269,6 +270,23 @@ private slots:
         QCOMPARE(box.title, QString("Error"));
         QCOMPARE(box.text, QString("Can't initialize device\n\nerror code: 3"));
         QCOMPARE(readFile(m_settings), QByteArray("[Main]\n4=2\n"));
+    }
+
+    void aSettingsFileThatCannotBeWrittenIsToldAtClose()
+    {
+        // A folder where the file should be: the choices cannot be kept, and the user hears it.
+        QFile::remove(m_settings);
+        QVERIFY(QDir().mkpath(m_settings));
+        auto w = start();
+        QVERIFY(w);
+        wizardtest::MessageBoxAnswer box;
+        box.arm();
+        w->Form_Unload();
+        QDir(m_settings).removeRecursively();
+        QCOMPARE(box.title, QString("Chimora"));
+        QVERIFY2(box.text.contains("settings.ini could not be read") &&
+                     box.text.contains("could not be kept"),
+                 qPrintable(box.text));
     }
 
     void copiedProgramKeepsSettingsInItsOwnFolder()
