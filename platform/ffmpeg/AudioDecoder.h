@@ -23,8 +23,13 @@ struct DecodeSink {
 /// down to stereo), in blocks of about SampleBlock::kLoadFrames frames. Headerless kinds are
 /// chosen by extension (.vox, .g721, .g726, .g723; .raw and .pcm need `raw`). Stops early,
 /// without an error, once `cancel` is set. A file that breaks off after some audio decoded
-/// keeps that audio and succeeds. Errors name the file and say why it could not be read.
+/// keeps that audio and succeeds. Errors name the file and say why it could not be read; a
+/// file whose decoded audio would not fit in the memory available now is refused before
+/// decoding (Environment), saying how long it is and what it would need.
 Result<void> decodeAudioFile(const QString& path, const RawPcmParams* raw,
                              const std::atomic<bool>& cancel, const DecodeSink& sink);
+
+/// Pretends that `bytes` of memory are available (tests); -1 asks the system again.
+void setAvailableMemoryForTesting(int64_t bytes);
 
 } // namespace chimora

@@ -282,6 +282,15 @@ int64_t AudioInput::lengthFrames(int rate) const {
         return av_rescale_q(s.duration, s.time_base, out);
     if (m_format->duration > 0)
         return av_rescale_q(m_format->duration, AV_TIME_BASE_Q, out);
+    // Headerless files state no length; their size and bitrate (fixed for these kinds) do.
+    const AVCodecParameters& par = *s.codecpar;
+    int64_t bitsPerSecond = par.bit_rate;
+    if (bitsPerSecond <= 0 && par.sample_rate > 0)
+        bitsPerSecond = int64_t(av_get_bits_per_sample(par.codec_id)) * par.sample_rate *
+                        std::max(1, par.ch_layout.nb_channels);
+    const int64_t bytes = m_format->pb ? avio_size(m_format->pb) : -1;
+    if (bitsPerSecond > 0 && bytes > 0)
+        return av_rescale(bytes * 8, rate, bitsPerSecond);
     return 0;
 }
 

@@ -7,6 +7,7 @@
 
 #include "platform/audio/AudioDocument.h"
 #include "platform/ffmpeg/AudioFileKinds.h"
+#include "platform/ffmpeg/AudioDecoder.h"
 #include "platform/ffmpeg/AudioProbe.h"
 #include "platform/ffmpeg/DecodeStream.h"
 
@@ -463,6 +464,24 @@ private slots:
         QCOMPARE(doc.path(), other);
         QCOMPARE(doc.format(), (AudioFormat{8000, 1}));
         QCOMPARE(doc.frameCount(), int64_t(16000));
+    }
+
+    // A file whose audio cannot be held is refused before decoding, saying what it would need;
+    // the same file loads once there is room.
+    void audioTooLargeForMemoryIsRefused() {
+        const QString path = makeKind("pcm"); // 2 s of 22050 Hz mono: 88200 bytes of samples
+        QVERIFY(!path.isEmpty());
+        RawPcmParams raw{22050, 1, RawPcmParams::SampleFormat::S16LE};
+        AudioDocument doc;
+        setAvailableMemoryForTesting(50000);
+        const bool loaded = enginetest::loadAndWait(doc, path, &raw);
+        setAvailableMemoryForTesting(-1);
+        QVERIFY(!loaded);
+        QVERIFY2(doc.loadError().contains("lasts 0:00:02 and would need 1 MiB of memory, more "
+                                          "than the 1 MiB free"),
+                 qPrintable(doc.loadError()));
+        QVERIFY(doc.isEmpty());
+        QVERIFY2(enginetest::loadAndWait(doc, path, &raw), qPrintable(doc.loadError()));
     }
 };
 
