@@ -37,7 +37,7 @@ public:
             }
             std::lock_guard guard(m_mutex);
             m_requests.push_back({start, n});
-            if (QThread::currentThread() == qApp->thread())
+            if (QThread::currentThread() == QCoreApplication::instance()->thread())
                 m_calledOnUiThread = true;
             return n;
         };
