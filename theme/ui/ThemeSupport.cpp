@@ -17,6 +17,8 @@
 #include <QStyleOptionButton>
 #include <QStyleOptionFocusRect>
 
+#include <algorithm>
+
 namespace chimora {
 
 using theme::ButtonFacts;
@@ -96,21 +98,18 @@ QRect toRect(const Edges& e)
     return QRect(e.left, e.top, e.right - e.left, e.bottom - e.top);
 }
 
-// The picture in one flat colour wherever it has ink: opaque pixels that are not white, as a
-// picture drawn onto white and reduced to two colours would show.
+// The picture in one flat colour, as opaque as the picture is dark: dark lines come out solid,
+// light fills faint and white not at all, so a picture keeps its inner shapes when embossed.
 QImage pvInkStamp(const QImage& picture, const QColor& colour)
 {
     QImage stamp(picture.size(), QImage::Format_ARGB32);
-    stamp.fill(Qt::transparent);
-    const QRgb ink = colour.rgba();
     for (int y = 0; y < picture.height(); ++y) {
         const auto* in = reinterpret_cast<const QRgb*>(picture.constScanLine(y));
         auto* out = reinterpret_cast<QRgb*>(stamp.scanLine(y));
         for (int x = 0; x < picture.width(); ++x) {
-            const QRgb p = in[x];
-            const bool white = qRed(p) >= 0xF0 && qGreen(p) >= 0xF0 && qBlue(p) >= 0xF0;
-            if (qAlpha(p) >= 0x80 && !white)
-                out[x] = ink;
+            const int darkness = std::min(255, (255 - qGray(in[x])) * 2);
+            out[x] = qRgba(colour.red(), colour.green(), colour.blue(),
+                           darkness * qAlpha(in[x]) / 255);
         }
     }
     stamp.setDevicePixelRatio(picture.devicePixelRatio());
@@ -169,7 +168,11 @@ void pvDrawButton(QAbstractButton* button, QPainter& p)
         option.state |= QStyle::State_HasFocus;
     style->drawControl(QStyle::CE_PushButtonBevel, &option, &p, button);
 
-    QRect content = style->subElementRect(QStyle::SE_PushButtonContents, &option, button);
+    // Qt's content rectangle lies just inside the frame; keep a desktop theme's few pixels more,
+    // so that a caption never touches the frame.
+    const int margin = style->pixelMetric(QStyle::PM_ButtonMargin, &option, button) / 2;
+    QRect content = style->subElementRect(QStyle::SE_PushButtonContents, &option, button)
+                        .adjusted(margin, margin, -margin, -margin);
     if (facts.focused) {
         QStyleOptionFocusRect focus;
         focus.QStyleOption::operator=(option);
