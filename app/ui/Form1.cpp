@@ -14,6 +14,7 @@
 #include "platform/editor/AudioEditor.h"
 #include "platform/bass/ErrorBox.h"
 #include "render/ui/RenderRingtone.h"
+#include "theme/ui/ThemeSupport.h"
 
 #include <QApplication>
 #include <QCloseEvent>
@@ -195,6 +196,7 @@ bool Form1::Form_Load()
 
     showSavedChoices(*optionsPage);
     ShowFrame(0);
+    FixThemeSupport(findChildren<QWidget*>()); // only the picture buttons' look depends on it
     return true;
 }
 
