@@ -38,6 +38,8 @@ struct FileListDestroy {
 };
 using FileListPtr = std::unique_ptr<LIBMTP_file_t, FileListDestroy>;
 
+constexpr qint64 DetectionIntervalMs = 1000;
+
 void initLibrary()
 {
     static std::once_flag once;
@@ -110,6 +112,7 @@ int32_t MtpDeviceBackend::CeRapiInitEx(RapiInit* init)
 {
     CeRapiUninit();
     initLibrary();
+    m_lastDetection.invalidate();
     init->hrRapiInit = 0;
     m_starting = true;
     return 0;
@@ -121,6 +124,10 @@ bool MtpDeviceBackend::CeRapiInitSignalled(RapiInit* init)
         init->hrRapiInit = -1;
         return true;
     }
+    // Detection probes every USB device on the bus: once a second is often enough.
+    if (m_lastDetection.isValid() && m_lastDetection.elapsed() < DetectionIntervalMs)
+        return false;
+    m_lastDetection.start();
     LIBMTP_raw_device_t* found = nullptr;
     int count = 0;
     const LIBMTP_error_number_t result = LIBMTP_Detect_Raw_Devices(&found, &count);

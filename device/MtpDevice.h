@@ -5,6 +5,7 @@
 #include "device/DeviceBackend.h"
 
 #include <QByteArray>
+#include <QElapsedTimer>
 #include <QList>
 #include <QString>
 
@@ -73,6 +74,7 @@ private:
 
     MtpDevicePtr m_device;
     bool m_starting = false;
+    QElapsedTimer m_lastDetection;
     std::map<DeviceHandle, Search> m_searches;
     std::map<DeviceHandle, NewFile> m_files;
     DeviceHandle m_nextHandle = 1;
