@@ -15,8 +15,7 @@ namespace chimora {
 
 namespace {
 
-std::unique_ptr<DeviceBackend>& backendSlot()
-{
+std::unique_ptr<DeviceBackend>& backendSlot() {
     static std::unique_ptr<DeviceBackend> backend;
     return backend;
 }
@@ -29,8 +28,7 @@ constexpr int ConnectPollMs = 100;
 // Waits for the connection start to end, running the event loop so that windows repaint. User
 // input is held back until the wait is over: a click on a window's buttons in the meantime
 // would start a second connection, or close the window under the one running.
-bool waitForConnection(DeviceBackend& backend, RapiInit& init, int timeoutMs)
-{
+bool waitForConnection(DeviceBackend& backend, RapiInit& init, int timeoutMs) {
     if (backend.CeRapiInitSignalled(&init))
         return true;
     const QDeadlineTimer deadline(timeoutMs);
@@ -51,9 +49,9 @@ bool waitForConnection(DeviceBackend& backend, RapiInit& init, int timeoutMs)
 // Closes a device file unless the copy closed it itself (to learn whether storing it worked).
 class DeviceFile {
 public:
-    DeviceFile(DeviceBackend& backend, DeviceHandle handle) : m_backend(backend), m_handle(handle) {}
-    ~DeviceFile()
-    {
+    DeviceFile(DeviceBackend& backend, DeviceHandle handle)
+        : m_backend(backend), m_handle(handle) {}
+    ~DeviceFile() {
         if (m_handle != InvalidDeviceHandle)
             m_backend.CeCloseHandle(m_handle);
     }
@@ -68,36 +66,32 @@ private:
     DeviceHandle m_handle;
 };
 
-Error deviceError(uint32_t code)
-{
-    return Error::environment(DeviceErrorMessage(code), QStringLiteral("device error %1").arg(code));
+Error deviceError(uint32_t code) {
+    return Error::environment(DeviceErrorMessage(code),
+                              QStringLiteral("device error %1").arg(code));
 }
 
 } // namespace
 
-DeviceBackend& deviceBackend()
-{
+DeviceBackend& deviceBackend() {
     std::unique_ptr<DeviceBackend>& backend = backendSlot();
     if (!backend)
         backend = std::make_unique<SystemDeviceBackend>();
     return *backend;
 }
 
-void setDeviceBackend(std::unique_ptr<DeviceBackend> backend)
-{
+void setDeviceBackend(std::unique_ptr<DeviceBackend> backend) {
     std::unique_ptr<DeviceBackend>& slot = backendSlot();
     if (slot)
         slot->CeRapiUninit();
     slot = std::move(backend);
 }
 
-void setConnectTimeoutForTesting(int milliseconds)
-{
+void setConnectTimeoutForTesting(int milliseconds) {
     g_connectTimeoutMs = milliseconds > 0 ? milliseconds : ConnectTimeoutMs;
 }
 
-bool ConnectDevice()
-{
+bool ConnectDevice() {
     try {
         DeviceBackend& backend = deviceBackend();
         RapiInit init;
@@ -112,13 +106,11 @@ bool ConnectDevice()
     }
 }
 
-void DisconnectDevice()
-{
+void DisconnectDevice() {
     deviceBackend().CeRapiUninit();
 }
 
-QString GetDeviceVersion()
-{
+QString GetDeviceVersion() {
     CeOsVersionInfo info;
     info.dwOSVersionInfoSize = 148;
     if (!deviceBackend().CeGetVersionEx(&info))
@@ -134,13 +126,11 @@ QString GetDeviceVersion()
         .arg(service);
 }
 
-bool IsDeviceConnected()
-{
+bool IsDeviceConnected() {
     return !GetDeviceVersion().isEmpty();
 }
 
-void FindDeviceEntries(const QString& pattern, QList<CeFindData>& entries)
-{
+void FindDeviceEntries(const QString& pattern, QList<CeFindData>& entries) {
     entries.clear();
     DeviceBackend& backend = deviceBackend();
     CeFindData data;
@@ -153,8 +143,7 @@ void FindDeviceEntries(const QString& pattern, QList<CeFindData>& entries)
     backend.CeFindClose(search);
 }
 
-void GetDeviceFolders(const QString& pattern, QStringList& names)
-{
+void GetDeviceFolders(const QString& pattern, QStringList& names) {
     names.clear();
     QList<CeFindData> entries;
     FindDeviceEntries(pattern, entries);
@@ -174,38 +163,45 @@ void GetDeviceFolders(const QString& pattern, QStringList& names)
     }
 }
 
-int32_t IsFolderEntry(const CeFindData& entry)
-{
+int32_t IsFolderEntry(const CeFindData& entry) {
     return (entry.dwFileAttributes & FileAttributeDirectory) == FileAttributeDirectory ? 1 : 0;
 }
 
 DeviceHandle OpenDeviceFile(const QString& path, int16_t accessKind, bool createNew,
-                            uint32_t attributes)
-{
+                            uint32_t attributes) {
     uint32_t access = 0;
     switch (accessKind) {
-    case 1: access = GenericRead; break;
-    case 2: access = GenericWrite; break;
-    case 3: access = GenericRead | GenericWrite; break;
-    default: break;
+    case 1:
+        access = GenericRead;
+        break;
+    case 2:
+        access = GenericWrite;
+        break;
+    case 3:
+        access = GenericRead | GenericWrite;
+        break;
+    default:
+        break;
     }
     return deviceBackend().CeCreateFile(path, access, 0, createNew ? CreateNew : OpenExisting,
                                         attributes);
 }
 
-QString DeviceErrorMessage(uint32_t code)
-{
+QString DeviceErrorMessage(uint32_t code) {
     switch (code) {
-    case ErrorFileExists: return QStringLiteral("A file already exists with the specified name.");
-    case ErrorInvalidParameter: return QStringLiteral("A parameter was invalid.");
-    case ErrorDiskFull: return QStringLiteral("Disk if Full.");
-    default: return QStringLiteral("An unknown error occurred.");
+    case ErrorFileExists:
+        return QStringLiteral("A file already exists with the specified name.");
+    case ErrorInvalidParameter:
+        return QStringLiteral("A parameter was invalid.");
+    case ErrorDiskFull:
+        return QStringLiteral("Disk if Full.");
+    default:
+        return QStringLiteral("An unknown error occurred.");
     }
 }
 
 Result<void> CopyFileToDevice(const QString& localPath, const QString& devicePath,
-                              const CopyProgress& progress)
-{
+                              const CopyProgress& progress) {
     QFile local(localPath);
     if (!local.open(QIODevice::ReadOnly)) {
         return Error::environment(

@@ -54,7 +54,9 @@ int32_t IsFolderEntry(const CeFindData& entry);
 DeviceHandle OpenDeviceFile(const QString& path, int16_t accessKind, bool createNew,
                             uint32_t attributes);
 /// The upper index of `list`, -1 when it is empty.
-template <typename T> int SafeUBound(const QList<T>& list) { return int(list.size()) - 1; }
+template <typename T> int SafeUBound(const QList<T>& list) {
+    return int(list.size()) - 1;
+}
 
 /// The message shown for a device error code.
 QString DeviceErrorMessage(uint32_t code);

@@ -40,13 +40,13 @@ inline constexpr uint32_t FileAttributeDirectory = 0x10;
 inline constexpr uint32_t FileAttributeNormal = 128;
 inline constexpr uint32_t GenericRead = 0x80000000u;
 inline constexpr uint32_t GenericWrite = 0x40000000u;
-inline constexpr uint32_t CreateNew = 1;    ///< fails when the file exists
+inline constexpr uint32_t CreateNew = 1; ///< fails when the file exists
 inline constexpr uint32_t OpenExisting = 3;
 
 /// Error codes CeGetLastError gives.
 inline constexpr uint32_t ErrorAccessDenied = 5;
-inline constexpr uint32_t ErrorNotReady = 21;      ///< no connection, or the device went away
-inline constexpr uint32_t ErrorGenFailure = 31;    ///< anything the other codes do not cover
+inline constexpr uint32_t ErrorNotReady = 21;   ///< no connection, or the device went away
+inline constexpr uint32_t ErrorGenFailure = 31; ///< anything the other codes do not cover
 inline constexpr uint32_t ErrorFileExists = 80;
 inline constexpr uint32_t ErrorInvalidParameter = 87; ///< bad path or name
 inline constexpr uint32_t ErrorDiskFull = 112;

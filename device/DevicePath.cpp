@@ -4,8 +4,7 @@
 
 namespace chimora {
 
-std::optional<QStringList> devicePathParts(const QString& path)
-{
+std::optional<QStringList> devicePathParts(const QString& path) {
     if (!path.startsWith(u'\\'))
         return std::nullopt;
     const QStringList parts = path.split(u'\\', Qt::SkipEmptyParts);
@@ -17,8 +16,7 @@ std::optional<QStringList> devicePathParts(const QString& path)
     return parts;
 }
 
-bool splitDevicePattern(const QString& pattern, QString* folder, QString* mask)
-{
+bool splitDevicePattern(const QString& pattern, QString* folder, QString* mask) {
     const qsizetype cut = pattern.lastIndexOf(u'\\');
     if (cut < 0)
         return false;
@@ -27,8 +25,7 @@ bool splitDevicePattern(const QString& pattern, QString* folder, QString* mask)
     return true;
 }
 
-bool matchesDeviceMask(const QString& mask, const QString& name)
-{
+bool matchesDeviceMask(const QString& mask, const QString& name) {
     if (mask == QLatin1String("*.*") || mask == QLatin1String("*"))
         return true;
     const QRegularExpression re(QRegularExpression::wildcardToRegularExpression(mask),

@@ -18,8 +18,7 @@ namespace chimora {
 
 namespace {
 
-QString userName()
-{
+QString userName() {
     QString name = qEnvironmentVariable("USER");
     if (name.isEmpty()) {
         if (const passwd* pw = ::getpwuid(::getuid()))
@@ -29,9 +28,9 @@ QString userName()
 }
 
 // A volume mounted on `path`: the folder lies on another file system than its parent.
-bool isMountPoint(const QString& path)
-{
-    struct stat self {}, parent {};
+bool isMountPoint(const QString& path) {
+    struct stat self {
+    }, parent{};
     if (::stat(QFile::encodeName(path).constData(), &self) != 0)
         return false;
     if (::stat(QFile::encodeName(path + QStringLiteral("/..")).constData(), &parent) != 0)
@@ -39,14 +38,11 @@ bool isMountPoint(const QString& path)
     return self.st_dev != parent.st_dev;
 }
 
-QFileInfoList subFolders(const QString& folder, const QStringList& nameFilters = {})
-{
-    return QDir(folder).entryInfoList(nameFilters, QDir::Dirs | QDir::NoDotAndDotDot,
-                                      QDir::Name);
+QFileInfoList subFolders(const QString& folder, const QStringList& nameFilters = {}) {
+    return QDir(folder).entryInfoList(nameFilters, QDir::Dirs | QDir::NoDotAndDotDot, QDir::Name);
 }
 
-bool writeAll(int fd, const char* data, qint64 bytes, qint64* written)
-{
+bool writeAll(int fd, const char* data, qint64 bytes, qint64* written) {
     *written = 0;
     while (*written < bytes) {
         const ssize_t n = ::write(fd, data + *written, size_t(bytes - *written));
@@ -66,8 +62,7 @@ bool writeAll(int fd, const char* data, qint64 bytes, qint64* written)
 
 // Data on removable media is in the page cache until synced: a card pulled out after
 // "Transfer Completed." would lose it. Files that cannot be synced (some file systems) are fine.
-bool syncAndClose(int fd)
-{
+bool syncAndClose(int fd) {
     const bool synced = ::fsync(fd) == 0 || errno == EINVAL || errno == EROFS;
     const int syncError = errno;
     const bool closed = ::close(fd) == 0;
@@ -78,11 +73,9 @@ bool syncAndClose(int fd)
 
 } // namespace
 
-std::optional<DeviceFolder> findDeviceFolder()
-{
-    const QString named =
-        ReadIniValue(QStringLiteral("Device"), QStringLiteral("Folder"),
-                     appFilePath(QStringLiteral("settings.ini")));
+std::optional<DeviceFolder> findDeviceFolder() {
+    const QString named = ReadIniValue(QStringLiteral("Device"), QStringLiteral("Folder"),
+                                       appFilePath(QStringLiteral("settings.ini")));
     if (!named.isEmpty() && QFileInfo(named).isDir())
         return DeviceFolder{QDir(named).absolutePath(), DeviceFolder::Kind::Named};
 
@@ -106,8 +99,7 @@ std::optional<DeviceFolder> findDeviceFolder()
     return std::nullopt;
 }
 
-uint32_t deviceErrorFromErrno(int error)
-{
+uint32_t deviceErrorFromErrno(int error) {
     switch (error) {
     case EEXIST:
         return ErrorFileExists;
@@ -136,37 +128,31 @@ uint32_t deviceErrorFromErrno(int error)
     }
 }
 
-FolderDeviceBackend::~FolderDeviceBackend()
-{
+FolderDeviceBackend::~FolderDeviceBackend() {
     CeRapiUninit();
 }
 
-bool FolderDeviceBackend::fail(uint32_t code)
-{
+bool FolderDeviceBackend::fail(uint32_t code) {
     m_lastError = code;
     return false;
 }
 
-bool FolderDeviceBackend::failErrno(int error)
-{
+bool FolderDeviceBackend::failErrno(int error) {
     return fail(deviceErrorFromErrno(error));
 }
 
-bool FolderDeviceBackend::connected() const
-{
+bool FolderDeviceBackend::connected() const {
     return m_connected && QFileInfo(m_connected->path).isDir();
 }
 
-int32_t FolderDeviceBackend::CeRapiInitEx(RapiInit* init)
-{
+int32_t FolderDeviceBackend::CeRapiInitEx(RapiInit* init) {
     CeRapiUninit();
     init->hrRapiInit = 0;
     m_starting = true;
     return 0;
 }
 
-bool FolderDeviceBackend::CeRapiInitSignalled(RapiInit* init)
-{
+bool FolderDeviceBackend::CeRapiInitSignalled(RapiInit* init) {
     if (!m_starting) {
         init->hrRapiInit = -1;
         return true;
@@ -184,8 +170,7 @@ bool FolderDeviceBackend::CeRapiInitSignalled(RapiInit* init)
     return true;
 }
 
-int32_t FolderDeviceBackend::CeRapiUninit()
-{
+int32_t FolderDeviceBackend::CeRapiUninit() {
     m_starting = false;
     m_connected.reset();
     m_searches.clear();
@@ -197,8 +182,7 @@ int32_t FolderDeviceBackend::CeRapiUninit()
     return 0;
 }
 
-bool FolderDeviceBackend::CeGetVersionEx(CeOsVersionInfo* info)
-{
+bool FolderDeviceBackend::CeGetVersionEx(CeOsVersionInfo* info) {
     if (!connected())
         return fail(ErrorNotReady);
     info->dwMajorVersion = 1;
@@ -206,8 +190,12 @@ bool FolderDeviceBackend::CeGetVersionEx(CeOsVersionInfo* info)
     info->dwBuildNumber = 0;
     info->dwPlatformId = 0;
     switch (m_connected->kind) {
-    case DeviceFolder::Kind::Named: info->szCSDVersion = QStringLiteral("Device folder "); break;
-    case DeviceFolder::Kind::MtpMount: info->szCSDVersion = QStringLiteral("MTP phone "); break;
+    case DeviceFolder::Kind::Named:
+        info->szCSDVersion = QStringLiteral("Device folder ");
+        break;
+    case DeviceFolder::Kind::MtpMount:
+        info->szCSDVersion = QStringLiteral("MTP phone ");
+        break;
     case DeviceFolder::Kind::Removable:
         info->szCSDVersion = QStringLiteral("Removable media ");
         break;
@@ -216,8 +204,7 @@ bool FolderDeviceBackend::CeGetVersionEx(CeOsVersionInfo* info)
     return true;
 }
 
-bool FolderDeviceBackend::insideRoot(const QString& existing) const
-{
+bool FolderDeviceBackend::insideRoot(const QString& existing) const {
     const QString root = QFileInfo(m_connected->path).canonicalFilePath();
     const QString target = QFileInfo(existing).canonicalFilePath();
     if (root.isEmpty() || target.isEmpty())
@@ -225,8 +212,7 @@ bool FolderDeviceBackend::insideRoot(const QString& existing) const
     return target == root || target.startsWith(root + u'/');
 }
 
-std::optional<QString> FolderDeviceBackend::localPath(const QString& devicePath)
-{
+std::optional<QString> FolderDeviceBackend::localPath(const QString& devicePath) {
     if (!connected()) {
         fail(ErrorNotReady);
         return std::nullopt;
@@ -242,8 +228,7 @@ std::optional<QString> FolderDeviceBackend::localPath(const QString& devicePath)
     return local;
 }
 
-DeviceHandle FolderDeviceBackend::CeFindFirstFile(const QString& pattern, CeFindData* data)
-{
+DeviceHandle FolderDeviceBackend::CeFindFirstFile(const QString& pattern, CeFindData* data) {
     QString folderPath, mask;
     if (!splitDevicePattern(pattern, &folderPath, &mask)) {
         fail(ErrorInvalidParameter);
@@ -262,12 +247,13 @@ DeviceHandle FolderDeviceBackend::CeFindFirstFile(const QString& pattern, CeFind
         return InvalidDeviceHandle;
     }
 
-    Search search;
+    QList<CeFindData> found;
     // Like the device, a folder below the root lists itself and its parent first.
-    if (QFileInfo(*folder).canonicalFilePath() != QFileInfo(m_connected->path).canonicalFilePath()) {
+    if (QFileInfo(*folder).canonicalFilePath() !=
+        QFileInfo(m_connected->path).canonicalFilePath()) {
         for (const char* self : {".", ".."}) {
             if (matchesDeviceMask(mask, QLatin1String(self)))
-                search.entries.append({FileAttributeDirectory, QLatin1String(self)});
+                found.append({FileAttributeDirectory, QLatin1String(self)});
         }
     }
     const QFileInfoList entries = QDir(*folder).entryInfoList(
@@ -279,42 +265,23 @@ DeviceHandle FolderDeviceBackend::CeFindFirstFile(const QString& pattern, CeFind
         // A link to a folder elsewhere is no folder of the device.
         const bool folderEntry =
             entry.isDir() && (!entry.isSymLink() || insideRoot(entry.absoluteFilePath()));
-        search.entries.append(
+        found.append(
             {folderEntry ? FileAttributeDirectory : FileAttributeNormal, entry.fileName()});
     }
-    if (search.entries.isEmpty()) {
-        fail(ErrorFileNotFound);
-        return InvalidDeviceHandle;
-    }
-    *data = search.entries.first();
-    search.next = 1;
-    const DeviceHandle handle = m_nextHandle++;
-    m_searches.emplace(handle, std::move(search));
-    return handle;
+    return m_searches.start(std::move(found), data, &m_lastError);
 }
 
-bool FolderDeviceBackend::CeFindNextFile(DeviceHandle handle, CeFindData* data)
-{
-    const auto it = m_searches.find(handle);
-    if (it == m_searches.end())
-        return fail(ErrorInvalidParameter);
-    Search& search = it->second;
-    if (search.next >= search.entries.size())
-        return fail(ErrorFileNotFound);
-    *data = search.entries[search.next++];
-    return true;
+bool FolderDeviceBackend::CeFindNextFile(DeviceHandle search, CeFindData* data) {
+    return m_searches.next(search, data, &m_lastError);
 }
 
-bool FolderDeviceBackend::CeFindClose(DeviceHandle handle)
-{
-    return m_searches.erase(handle) > 0 || fail(ErrorInvalidParameter);
+bool FolderDeviceBackend::CeFindClose(DeviceHandle search) {
+    return m_searches.close(search, &m_lastError);
 }
 
 DeviceHandle FolderDeviceBackend::CeCreateFile(const QString& path, uint32_t desiredAccess,
-                                               uint32_t /*shareMode*/,
-                                               uint32_t creationDisposition,
-                                               uint32_t /*flagsAndAttributes*/)
-{
+                                               uint32_t /*shareMode*/, uint32_t creationDisposition,
+                                               uint32_t /*flagsAndAttributes*/) {
     const std::optional<QString> local = localPath(path);
     if (!local)
         return InvalidDeviceHandle;
@@ -363,8 +330,7 @@ DeviceHandle FolderDeviceBackend::CeCreateFile(const QString& path, uint32_t des
 }
 
 bool FolderDeviceBackend::CeWriteFile(DeviceHandle handle, const char* data, uint32_t bytes,
-                                      uint32_t* written)
-{
+                                      uint32_t* written) {
     *written = 0;
     const auto it = m_files.find(handle);
     if (it == m_files.end())
@@ -382,8 +348,7 @@ bool FolderDeviceBackend::CeWriteFile(DeviceHandle handle, const char* data, uin
     return ok || failErrno(errno);
 }
 
-bool FolderDeviceBackend::storeWhole(OpenFile& file)
-{
+bool FolderDeviceBackend::storeWhole(OpenFile& file) {
     const QByteArray encoded = QFile::encodeName(file.localPath);
     const int fd = ::open(encoded.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
     if (fd < 0)
@@ -403,8 +368,7 @@ bool FolderDeviceBackend::storeWhole(OpenFile& file)
     return true;
 }
 
-bool FolderDeviceBackend::CeCloseHandle(DeviceHandle handle)
-{
+bool FolderDeviceBackend::CeCloseHandle(DeviceHandle handle) {
     auto it = m_files.find(handle);
     if (it == m_files.end())
         return fail(ErrorInvalidParameter);
@@ -418,8 +382,7 @@ bool FolderDeviceBackend::CeCloseHandle(DeviceHandle handle)
     return true;
 }
 
-bool FolderDeviceBackend::CeDeleteFile(const QString& path)
-{
+bool FolderDeviceBackend::CeDeleteFile(const QString& path) {
     const std::optional<QString> local = localPath(path);
     if (!local)
         return false;

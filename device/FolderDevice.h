@@ -4,6 +4,7 @@
 // confined to the folder.
 
 #include "device/DeviceBackend.h"
+#include "device/DeviceSearches.h"
 
 #include <QByteArray>
 #include <QList>
@@ -59,12 +60,8 @@ public:
     uint32_t CeGetLastError() override { return m_lastError; }
 
 private:
-    struct Search {
-        QList<CeFindData> entries;
-        qsizetype next = 0;
-    };
     struct OpenFile {
-        int fd = -1;             // -1 while a whole-file write collects its bytes
+        int fd = -1; // -1 while a whole-file write collects its bytes
         QString localPath;
         QByteArray collected;
         bool wrote = false;
@@ -82,7 +79,7 @@ private:
     std::optional<DeviceFolder> m_fixed;
     std::optional<DeviceFolder> m_connected;
     bool m_starting = false;
-    std::map<DeviceHandle, Search> m_searches;
+    DeviceSearches m_searches;
     std::map<DeviceHandle, OpenFile> m_files;
     DeviceHandle m_nextHandle = 1;
     uint32_t m_lastError = 0;

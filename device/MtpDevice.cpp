@@ -12,8 +12,7 @@
 
 namespace chimora {
 
-void MtpDeviceRelease::operator()(LIBMTP_mtpdevice_struct* device) const
-{
+void MtpDeviceRelease::operator()(LIBMTP_mtpdevice_struct* device) const {
     LIBMTP_Release_Device(device);
 }
 
@@ -27,8 +26,7 @@ using CStringPtr = std::unique_ptr<char, FreeDeleter>;
 
 // A list of files and folders as the library returns it: every node is destroyed on its own.
 struct FileListDestroy {
-    void operator()(LIBMTP_file_t* list) const
-    {
+    void operator()(LIBMTP_file_t* list) const {
         while (list) {
             LIBMTP_file_t* next = list->next;
             LIBMTP_destroy_file_t(list);
@@ -40,14 +38,12 @@ using FileListPtr = std::unique_ptr<LIBMTP_file_t, FileListDestroy>;
 
 constexpr qint64 DetectionIntervalMs = 1000;
 
-void initLibrary()
-{
+void initLibrary() {
     static std::once_flag once;
     std::call_once(once, [] { LIBMTP_Init(); });
 }
 
-QString storageName(const LIBMTP_devicestorage_t* storage)
-{
+QString storageName(const LIBMTP_devicestorage_t* storage) {
     if (storage->StorageDescription && *storage->StorageDescription)
         return QString::fromUtf8(storage->StorageDescription);
     if (storage->VolumeIdentifier && *storage->VolumeIdentifier)
@@ -55,8 +51,7 @@ QString storageName(const LIBMTP_devicestorage_t* storage)
     return QStringLiteral("Storage %1").arg(storage->id, 8, 16, QLatin1Char('0'));
 }
 
-LIBMTP_filetype_t fileTypeOf(const QString& name)
-{
+LIBMTP_filetype_t fileTypeOf(const QString& name) {
     const QString lower = name.toLower();
     if (lower.endsWith(QLatin1String(".wav")))
         return LIBMTP_FILETYPE_WAV;
@@ -73,8 +68,7 @@ struct SendProgress {
     bool reported = false;
 };
 
-int onSendProgress(uint64_t const sent, uint64_t const total, void const* const data)
-{
+int onSendProgress(uint64_t const sent, uint64_t const total, void const* const data) {
     auto* progress = static_cast<SendProgress*>(const_cast<void*>(data));
     progress->sent = sent;
     progress->total = total;
@@ -88,14 +82,12 @@ MtpDeviceBackend::MtpDeviceBackend() = default;
 
 MtpDeviceBackend::~MtpDeviceBackend() = default;
 
-bool MtpDeviceBackend::fail(uint32_t code)
-{
+bool MtpDeviceBackend::fail(uint32_t code) {
     m_lastError = code;
     return false;
 }
 
-uint32_t MtpDeviceBackend::errorFromStack()
-{
+uint32_t MtpDeviceBackend::errorFromStack() {
     uint32_t code = ErrorGenFailure;
     for (LIBMTP_error_t* e = LIBMTP_Get_Errorstack(m_device.get()); e; e = e->next) {
         if (e->errornumber == LIBMTP_ERROR_STORAGE_FULL)
@@ -108,8 +100,7 @@ uint32_t MtpDeviceBackend::errorFromStack()
     return code;
 }
 
-int32_t MtpDeviceBackend::CeRapiInitEx(RapiInit* init)
-{
+int32_t MtpDeviceBackend::CeRapiInitEx(RapiInit* init) {
     CeRapiUninit();
     initLibrary();
     m_lastDetection.invalidate();
@@ -118,8 +109,7 @@ int32_t MtpDeviceBackend::CeRapiInitEx(RapiInit* init)
     return 0;
 }
 
-bool MtpDeviceBackend::CeRapiInitSignalled(RapiInit* init)
-{
+bool MtpDeviceBackend::CeRapiInitSignalled(RapiInit* init) {
     if (!m_starting) {
         init->hrRapiInit = -1;
         return true;
@@ -145,8 +135,7 @@ bool MtpDeviceBackend::CeRapiInitSignalled(RapiInit* init)
     return true;
 }
 
-int32_t MtpDeviceBackend::CeRapiUninit()
-{
+int32_t MtpDeviceBackend::CeRapiUninit() {
     m_starting = false;
     m_searches.clear();
     m_files.clear();
@@ -154,8 +143,7 @@ int32_t MtpDeviceBackend::CeRapiUninit()
     return 0;
 }
 
-bool MtpDeviceBackend::CeGetVersionEx(CeOsVersionInfo* info)
-{
+bool MtpDeviceBackend::CeGetVersionEx(CeOsVersionInfo* info) {
     // Asking for the storages is a round trip: it fails once the phone is gone.
     if (!m_device || LIBMTP_Get_Storage(m_device.get(), LIBMTP_STORAGE_SORTBY_NOTSORTED) != 0)
         return fail(ErrorNotReady);
@@ -166,13 +154,13 @@ bool MtpDeviceBackend::CeGetVersionEx(CeOsVersionInfo* info)
     info->dwMinorVersion = 0;
     info->dwBuildNumber = 0;
     info->dwPlatformId = 0;
-    info->szCSDVersion = QStringLiteral("MTP phone %1")
-                             .arg(name ? QString::fromUtf8(name.get()) : QStringLiteral("(unnamed)"));
+    info->szCSDVersion =
+        QStringLiteral("MTP phone %1")
+            .arg(name ? QString::fromUtf8(name.get()) : QStringLiteral("(unnamed)"));
     return true;
 }
 
-std::optional<QList<MtpDeviceBackend::Entry>> MtpDeviceBackend::entriesOf(const Folder& folder)
-{
+std::optional<QList<MtpDeviceBackend::Entry>> MtpDeviceBackend::entriesOf(const Folder& folder) {
     QList<Entry> entries;
     if (folder.storage == 0) {
         if (LIBMTP_Get_Storage(m_device.get(), LIBMTP_STORAGE_SORTBY_NOTSORTED) != 0) {
@@ -184,18 +172,19 @@ std::optional<QList<MtpDeviceBackend::Entry>> MtpDeviceBackend::entriesOf(const 
         return entries;
     }
     // One folder's files and folders; the whole-device lists would read every object.
-    const FileListPtr list(LIBMTP_Get_Files_And_Folders(m_device.get(), folder.storage, folder.object));
+    const FileListPtr list(
+        LIBMTP_Get_Files_And_Folders(m_device.get(), folder.storage, folder.object));
     for (const LIBMTP_file_t* f = list.get(); f; f = f->next) {
         const uint32_t attributes =
             f->filetype == LIBMTP_FILETYPE_FOLDER ? FileAttributeDirectory : FileAttributeNormal;
-        entries.append({{attributes, QString::fromUtf8(f->filename ? f->filename : "")}, f->item_id});
+        entries.append(
+            {{attributes, QString::fromUtf8(f->filename ? f->filename : "")}, f->item_id});
     }
     LIBMTP_Clear_Errorstack(m_device.get());
     return entries;
 }
 
-std::optional<MtpDeviceBackend::Folder> MtpDeviceBackend::resolveFolder(const QString& devicePath)
-{
+std::optional<MtpDeviceBackend::Folder> MtpDeviceBackend::resolveFolder(const QString& devicePath) {
     if (!m_device) {
         fail(ErrorNotReady);
         return std::nullopt;
@@ -229,8 +218,7 @@ std::optional<MtpDeviceBackend::Folder> MtpDeviceBackend::resolveFolder(const QS
     return folder;
 }
 
-DeviceHandle MtpDeviceBackend::CeFindFirstFile(const QString& pattern, CeFindData* data)
-{
+DeviceHandle MtpDeviceBackend::CeFindFirstFile(const QString& pattern, CeFindData* data) {
     QString folderPath, mask;
     if (!splitDevicePattern(pattern, &folderPath, &mask)) {
         fail(ErrorInvalidParameter);
@@ -242,42 +230,25 @@ DeviceHandle MtpDeviceBackend::CeFindFirstFile(const QString& pattern, CeFindDat
     const std::optional<QList<Entry>> entries = entriesOf(*folder);
     if (!entries)
         return InvalidDeviceHandle;
-    Search search;
+    QList<CeFindData> found;
     for (const Entry& e : *entries) {
         if (matchesDeviceMask(mask, e.data.cFileName))
-            search.entries.append(e.data);
+            found.append(e.data);
     }
-    if (search.entries.isEmpty()) {
-        fail(ErrorFileNotFound);
-        return InvalidDeviceHandle;
-    }
-    *data = search.entries.first();
-    search.next = 1;
-    const DeviceHandle handle = m_nextHandle++;
-    m_searches.emplace(handle, std::move(search));
-    return handle;
+    return m_searches.start(std::move(found), data, &m_lastError);
 }
 
-bool MtpDeviceBackend::CeFindNextFile(DeviceHandle handle, CeFindData* data)
-{
-    const auto it = m_searches.find(handle);
-    if (it == m_searches.end())
-        return fail(ErrorInvalidParameter);
-    if (it->second.next >= it->second.entries.size())
-        return fail(ErrorFileNotFound);
-    *data = it->second.entries[it->second.next++];
-    return true;
+bool MtpDeviceBackend::CeFindNextFile(DeviceHandle search, CeFindData* data) {
+    return m_searches.next(search, data, &m_lastError);
 }
 
-bool MtpDeviceBackend::CeFindClose(DeviceHandle handle)
-{
-    return m_searches.erase(handle) > 0 || fail(ErrorInvalidParameter);
+bool MtpDeviceBackend::CeFindClose(DeviceHandle search) {
+    return m_searches.close(search, &m_lastError);
 }
 
 DeviceHandle MtpDeviceBackend::CeCreateFile(const QString& path, uint32_t desiredAccess,
                                             uint32_t /*shareMode*/, uint32_t creationDisposition,
-                                            uint32_t /*flagsAndAttributes*/)
-{
+                                            uint32_t /*flagsAndAttributes*/) {
     // Only new files are written; phones take a file whole, so nothing else can be opened.
     const qsizetype cut = path.lastIndexOf(u'\\');
     const QString name = cut >= 0 ? path.mid(cut + 1) : QString();
@@ -285,7 +256,8 @@ DeviceHandle MtpDeviceBackend::CeCreateFile(const QString& path, uint32_t desire
         fail(ErrorInvalidParameter);
         return InvalidDeviceHandle;
     }
-    const std::optional<Folder> folder = resolveFolder(cut == 0 ? QStringLiteral("\\") : path.left(cut));
+    const std::optional<Folder> folder =
+        resolveFolder(cut == 0 ? QStringLiteral("\\") : path.left(cut));
     if (!folder)
         return InvalidDeviceHandle;
     if (folder->storage == 0 || !devicePathParts(path)) {
@@ -307,8 +279,7 @@ DeviceHandle MtpDeviceBackend::CeCreateFile(const QString& path, uint32_t desire
 }
 
 bool MtpDeviceBackend::CeWriteFile(DeviceHandle handle, const char* data, uint32_t bytes,
-                                   uint32_t* written)
-{
+                                   uint32_t* written) {
     *written = 0;
     const auto it = m_files.find(handle);
     if (it == m_files.end())
@@ -318,8 +289,7 @@ bool MtpDeviceBackend::CeWriteFile(DeviceHandle handle, const char* data, uint32
     return true;
 }
 
-bool MtpDeviceBackend::send(NewFile& file)
-{
+bool MtpDeviceBackend::send(NewFile& file) {
     if (!m_device)
         return fail(ErrorNotReady);
     const uint64_t size = uint64_t(file.collected.size());
@@ -351,8 +321,7 @@ bool MtpDeviceBackend::send(NewFile& file)
     return true;
 }
 
-bool MtpDeviceBackend::CeCloseHandle(DeviceHandle handle)
-{
+bool MtpDeviceBackend::CeCloseHandle(DeviceHandle handle) {
     auto it = m_files.find(handle);
     if (it == m_files.end())
         return fail(ErrorInvalidParameter);
@@ -361,13 +330,13 @@ bool MtpDeviceBackend::CeCloseHandle(DeviceHandle handle)
     return send(file);
 }
 
-bool MtpDeviceBackend::CeDeleteFile(const QString& path)
-{
+bool MtpDeviceBackend::CeDeleteFile(const QString& path) {
     const qsizetype cut = path.lastIndexOf(u'\\');
     if (cut < 0)
         return fail(ErrorInvalidParameter);
     const QString name = path.mid(cut + 1);
-    const std::optional<Folder> folder = resolveFolder(cut == 0 ? QStringLiteral("\\") : path.left(cut));
+    const std::optional<Folder> folder =
+        resolveFolder(cut == 0 ? QStringLiteral("\\") : path.left(cut));
     if (!folder || folder->storage == 0)
         return fail(ErrorInvalidParameter);
     const std::optional<QList<Entry>> entries = entriesOf(*folder);

@@ -3,6 +3,7 @@
 // device's storages are the root's folders ("\Internal shared storage\Ringtones").
 
 #include "device/DeviceBackend.h"
+#include "device/DeviceSearches.h"
 
 #include <QByteArray>
 #include <QElapsedTimer>
@@ -56,10 +57,6 @@ private:
         CeFindData data;
         uint32_t object = 0;
     };
-    struct Search {
-        QList<CeFindData> entries;
-        qsizetype next = 0;
-    };
     struct NewFile {
         Folder folder;
         QString name;
@@ -75,7 +72,7 @@ private:
     MtpDevicePtr m_device;
     bool m_starting = false;
     QElapsedTimer m_lastDetection;
-    std::map<DeviceHandle, Search> m_searches;
+    DeviceSearches m_searches;
     std::map<DeviceHandle, NewFile> m_files;
     DeviceHandle m_nextHandle = 1;
     uint32_t m_lastError = 0;

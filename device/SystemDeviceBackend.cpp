@@ -2,8 +2,7 @@
 
 namespace chimora {
 
-int32_t SystemDeviceBackend::CeRapiInitEx(RapiInit* init)
-{
+int32_t SystemDeviceBackend::CeRapiInitEx(RapiInit* init) {
     CeRapiUninit();
     RapiInit folderInit, mtpInit;
     const bool folder = m_folder.CeRapiInitEx(&folderInit) >= 0;
@@ -12,12 +11,11 @@ int32_t SystemDeviceBackend::CeRapiInitEx(RapiInit* init)
     return folder || mtp ? 0 : -1;
 }
 
-bool SystemDeviceBackend::CeRapiInitSignalled(RapiInit* init)
-{
+bool SystemDeviceBackend::CeRapiInitSignalled(RapiInit* init) {
     if (m_active)
         return true;
-    for (DeviceBackend* backend : {static_cast<DeviceBackend*>(&m_folder),
-                                   static_cast<DeviceBackend*>(&m_mtp)}) {
+    for (DeviceBackend* backend :
+         {static_cast<DeviceBackend*>(&m_folder), static_cast<DeviceBackend*>(&m_mtp)}) {
         RapiInit attempt;
         if (backend->CeRapiInitSignalled(&attempt) && attempt.hrRapiInit >= 0) {
             m_active = backend;
@@ -30,62 +28,52 @@ bool SystemDeviceBackend::CeRapiInitSignalled(RapiInit* init)
     return false;
 }
 
-int32_t SystemDeviceBackend::CeRapiUninit()
-{
+int32_t SystemDeviceBackend::CeRapiUninit() {
     m_active = nullptr;
     m_folder.CeRapiUninit();
     m_mtp.CeRapiUninit();
     return 0;
 }
 
-bool SystemDeviceBackend::CeGetVersionEx(CeOsVersionInfo* info)
-{
+bool SystemDeviceBackend::CeGetVersionEx(CeOsVersionInfo* info) {
     return m_active && m_active->CeGetVersionEx(info);
 }
 
-DeviceHandle SystemDeviceBackend::CeFindFirstFile(const QString& pattern, CeFindData* data)
-{
+DeviceHandle SystemDeviceBackend::CeFindFirstFile(const QString& pattern, CeFindData* data) {
     return m_active ? m_active->CeFindFirstFile(pattern, data) : InvalidDeviceHandle;
 }
 
-bool SystemDeviceBackend::CeFindNextFile(DeviceHandle search, CeFindData* data)
-{
+bool SystemDeviceBackend::CeFindNextFile(DeviceHandle search, CeFindData* data) {
     return m_active && m_active->CeFindNextFile(search, data);
 }
 
-bool SystemDeviceBackend::CeFindClose(DeviceHandle search)
-{
+bool SystemDeviceBackend::CeFindClose(DeviceHandle search) {
     return m_active && m_active->CeFindClose(search);
 }
 
 DeviceHandle SystemDeviceBackend::CeCreateFile(const QString& path, uint32_t desiredAccess,
                                                uint32_t shareMode, uint32_t creationDisposition,
-                                               uint32_t flagsAndAttributes)
-{
+                                               uint32_t flagsAndAttributes) {
     return m_active ? m_active->CeCreateFile(path, desiredAccess, shareMode, creationDisposition,
                                              flagsAndAttributes)
                     : InvalidDeviceHandle;
 }
 
 bool SystemDeviceBackend::CeWriteFile(DeviceHandle file, const char* data, uint32_t bytes,
-                                      uint32_t* written)
-{
+                                      uint32_t* written) {
     *written = 0;
     return m_active && m_active->CeWriteFile(file, data, bytes, written);
 }
 
-bool SystemDeviceBackend::CeCloseHandle(DeviceHandle file)
-{
+bool SystemDeviceBackend::CeCloseHandle(DeviceHandle file) {
     return m_active && m_active->CeCloseHandle(file);
 }
 
-bool SystemDeviceBackend::CeDeleteFile(const QString& path)
-{
+bool SystemDeviceBackend::CeDeleteFile(const QString& path) {
     return m_active && m_active->CeDeleteFile(path);
 }
 
-uint32_t SystemDeviceBackend::CeGetLastError()
-{
+uint32_t SystemDeviceBackend::CeGetLastError() {
     return m_active ? m_active->CeGetLastError() : ErrorNotReady;
 }
 

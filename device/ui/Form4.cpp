@@ -17,16 +17,14 @@ namespace chimora {
 namespace {
 
 // The window was drawn in twips; 15 twips are one pixel.
-QRect twips(int left, int top, int width, int height)
-{
+QRect twips(int left, int top, int width, int height) {
     return {left / 15, top / 15, width / 15, height / 15};
 }
 
 const QString ParentKey = QStringLiteral("GoToParent");
 constexpr int KeyRole = Qt::UserRole;
 
-QIcon drawFolderIcon()
-{
+QIcon drawFolderIcon() {
     QPixmap pixmap(16, 16);
     pixmap.fill(Qt::transparent);
     QPainter p(&pixmap);
@@ -39,8 +37,7 @@ QIcon drawFolderIcon()
     return QIcon(pixmap);
 }
 
-QIcon drawUpArrowIcon()
-{
+QIcon drawUpArrowIcon() {
     QPixmap pixmap(16, 16);
     pixmap.fill(Qt::transparent);
     QPainter p(&pixmap);
@@ -60,31 +57,27 @@ QIcon drawUpArrowIcon()
     return QIcon(pixmap);
 }
 
-QPushButton* makeButton(QWidget* parent, const char* name, const QString& text, QRect geometry)
-{
+QPushButton* makeButton(QWidget* parent, const char* name, const QString& text, QRect geometry) {
     auto* button = new QPushButton(text, parent);
     button->setObjectName(QLatin1String(name));
     button->setGeometry(geometry);
     return button;
 }
 
-QLabel* makeLabel(QWidget* parent, const char* name, const QString& text, QRect geometry)
-{
+QLabel* makeLabel(QWidget* parent, const char* name, const QString& text, QRect geometry) {
     auto* label = new QLabel(text, parent);
     label->setObjectName(QLatin1String(name));
     label->setGeometry(geometry);
     return label;
 }
 
-std::function<void(QMessageBox::Icon, const QString&)>& messageHandler()
-{
+std::function<void(QMessageBox::Icon, const QString&)>& messageHandler() {
     static std::function<void(QMessageBox::Icon, const QString&)> handler;
     return handler;
 }
 
 // Joins a device folder and a name, with one "\" between them.
-QString deviceChild(const QString& folder, const QString& name)
-{
+QString deviceChild(const QString& folder, const QString& name) {
     return folder.endsWith(u'\\') ? folder + name : folder + u'\\' + name;
 }
 
@@ -94,8 +87,7 @@ Form4::Form4(QWidget* wizard, UploadRingtone ringtone)
     : QWidget(wizard, Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::CustomizeWindowHint |
                           Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                           Qt::WindowCloseButtonHint),
-      m_wizard(wizard), m_ringtone(std::move(ringtone))
-{
+      m_wizard(wizard), m_ringtone(std::move(ringtone)) {
     setObjectName(QStringLiteral("Form4"));
     setWindowTitle(QStringLiteral("Device Browser"));
     setAttribute(Qt::WA_DeleteOnClose);
@@ -142,13 +134,11 @@ Form4::Form4(QWidget* wizard, UploadRingtone ringtone)
 }
 
 void Form4::setMessageHandlerForTesting(
-    std::function<void(QMessageBox::Icon icon, const QString& text)> handler)
-{
+    std::function<void(QMessageBox::Icon icon, const QString& text)> handler) {
     messageHandler() = std::move(handler);
 }
 
-void Form4::showMessage(QMessageBox::Icon icon, const QString& text)
-{
+void Form4::showMessage(QMessageBox::Icon icon, const QString& text) {
     if (messageHandler()) {
         messageHandler()(icon, text);
         return;
@@ -157,8 +147,7 @@ void Form4::showMessage(QMessageBox::Icon icon, const QString& text)
     box.exec();
 }
 
-void Form4::showEvent(QShowEvent* event)
-{
+void Form4::showEvent(QShowEvent* event) {
     QWidget::showEvent(event);
     // The window is painted first and then connects, so a missing device shows as a busy
     // window rather than as no window at all for the length of the wait.
@@ -168,14 +157,12 @@ void Form4::showEvent(QShowEvent* event)
     }
 }
 
-void Form4::Form_Load()
-{
+void Form4::Form_Load() {
     Command1_Click();
     QCoreApplication::processEvents();
 }
 
-void Form4::closeEvent(QCloseEvent* event)
-{
+void Form4::closeEvent(QCloseEvent* event) {
     // The connection wait runs the event loop inside this window's handler: the window must
     // outlive it, so it closes when the wait is over.
     if (m_connecting) {
@@ -187,8 +174,7 @@ void Form4::closeEvent(QCloseEvent* event)
     event->accept();
 }
 
-void Form4::Form_Unload()
-{
+void Form4::Form_Unload() {
     if (!m_wizard)
         return;
     m_wizard->setEnabled(true);
@@ -196,8 +182,7 @@ void Form4::Form_Unload()
     m_wizard->setFocus(Qt::OtherFocusReason);
 }
 
-void Form4::showConnected()
-{
+void Form4::showConnected() {
     Label5->setText(QStringLiteral("Status: Connected"));
     Command1->setEnabled(false);
     Command3->setEnabled(true);
@@ -205,8 +190,7 @@ void Form4::showConnected()
     ListRootFolder();
 }
 
-void Form4::showDisconnected()
-{
+void Form4::showDisconnected() {
     Label5->setText(QStringLiteral("Status: Disconnected"));
     Command1->setEnabled(true);
     Command3->setEnabled(false);
@@ -215,8 +199,7 @@ void Form4::showDisconnected()
     Label1->setText(QString());
 }
 
-void Form4::Command1_Click()
-{
+void Form4::Command1_Click() {
     QCoreApplication::processEvents();
     m_connecting = true;
     Command1->setEnabled(false);
@@ -234,8 +217,7 @@ void Form4::Command1_Click()
         close();
 }
 
-void Form4::Command3_Click()
-{
+void Form4::Command3_Click() {
     DisconnectDevice();
     QCoreApplication::processEvents();
     if (IsDeviceConnected())
@@ -244,14 +226,12 @@ void Form4::Command3_Click()
         showDisconnected();
 }
 
-void Form4::Command2_Click()
-{
+void Form4::Command2_Click() {
     Command3_Click();
     close();
 }
 
-void Form4::fillList(const QStringList& folders)
-{
+void Form4::fillList(const QStringList& folders) {
     LW1->clear();
     if (CurrentFolder != QLatin1String("\\")) {
         auto* parent = new QListWidgetItem(ImageList1.value(1), QStringLiteral(".."), LW1);
@@ -261,23 +241,20 @@ void Form4::fillList(const QStringList& folders)
         new QListWidgetItem(ImageList1.value(0), name, LW1);
 }
 
-void Form4::ListRootFolder()
-{
+void Form4::ListRootFolder() {
     QStringList folders;
     GetDeviceFolders(QStringLiteral("\\*.*"), folders);
     CurrentFolder = QStringLiteral("\\");
     fillList(folders);
 }
 
-void Form4::LW1_ItemClick(QListWidgetItem* item)
-{
+void Form4::LW1_ItemClick(QListWidgetItem* item) {
     if (!item || item->data(KeyRole).toString() == ParentKey)
         return;
     Label1->setText(deviceChild(CurrentFolder, item->text()));
 }
 
-void Form4::LW1_DblClick()
-{
+void Form4::LW1_DblClick() {
     const QList<QListWidgetItem*> selected = LW1->selectedItems();
     if (selected.isEmpty())
         return;
@@ -296,8 +273,7 @@ void Form4::LW1_DblClick()
     LW1->setCursor(Qt::ArrowCursor);
 }
 
-void Form4::Command4_Click()
-{
+void Form4::Command4_Click() {
     if (!IsDeviceConnected()) {
         showMessage(QMessageBox::Warning,
                     QStringLiteral("Device is not connected. Please connect first."));
