@@ -2,10 +2,14 @@
 
 #include "app/ui/EditingPage.h"
 #include "app/ui/OptionsPage.h"
+#include "device/ui/Form4.h"
+#include "platform/core/AppFolder.h"
 #include "platform/editor/AudioEditor.h"
+#include "render/RenderState.h"
 #include "render/RingtoneFormat.h"
 #include "render/ui/RenderRingtone.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
@@ -65,6 +69,22 @@ void DeliveryActions::saveAsFile()
         return;
     m_saveFolder = QFileInfo(chosen).absolutePath();
     RenderRingtone(withRingtoneExtension(chosen, *format));
+}
+
+void DeliveryActions::transferToDevice()
+{
+    const std::optional<RingtoneFormat> format = chosenRingtoneFormat();
+    if (!format)
+        return;
+    // After a failed render (its message shown) the browser would upload an older ringtone.
+    if (!RenderRingtone(appFilePath(uploadFileName(*format))))
+        return;
+    QCoreApplication::processEvents();
+    m_wizard->setEnabled(false);
+    auto* browser = new Form4(m_wizard, {RingtoneFile, m_options->Text1->text(),
+                                         ringtoneExtension(*format)});
+    browser->show();
+    QCoreApplication::processEvents();
 }
 
 } // namespace chimora

@@ -27,6 +27,10 @@ public:
     /// chosen format. Does nothing when no format option is set or the dialog is cancelled.
     void saveAsFile();
 
+    /// Renders the ringtone for the upload into the application folder and, when that worked,
+    /// disables the wizard and opens the device browser over it.
+    void transferToDevice();
+
 private:
     QWidget* m_wizard;
     OptionsPage* m_options;

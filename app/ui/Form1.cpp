@@ -103,6 +103,7 @@ Form1::Form1(QWidget* parent) : QWidget(parent)
         std::make_unique<DeliveryActions>(this, editingPage, optionsPage, Timer4, &OutAudioFile);
     connect(sourcePage->Command5, &QPushButton::clicked, this, &Form1::Command5_Click);
     connect(optionsPage->Command7, &QPushButton::clicked, this, &Form1::Command7_Click);
+    connect(optionsPage->Command6, &QPushButton::clicked, this, &Form1::Command6_Click);
 
     // The footer is raised last so its buttons follow the page's controls in the tab order.
     pFooter->raise();
@@ -277,6 +278,11 @@ void Form1::showInEditor(const QString& path)
 void Form1::Command7_Click()
 {
     m_delivery->saveAsFile();
+}
+
+void Form1::Command6_Click()
+{
+    m_delivery->transferToDevice();
 }
 
 void Form1::closeEvent(QCloseEvent* event)

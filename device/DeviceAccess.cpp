@@ -1,0 +1,272 @@
+#include "device/DeviceAccess.h"
+
+#include "device/SystemDeviceBackend.h"
+
+#include <QCoreApplication>
+#include <QDeadlineTimer>
+#include <QEventLoop>
+#include <QFile>
+#include <QTimer>
+
+#include <optional>
+#include <utility>
+
+namespace chimora {
+
+namespace {
+
+std::unique_ptr<DeviceBackend>& backendSlot() {
+    static std::unique_ptr<DeviceBackend> backend;
+    return backend;
+}
+
+int g_connectTimeoutMs = ConnectTimeoutMs;
+
+// How often the connection start is asked whether it has ended while ConnectDevice waits.
+constexpr int ConnectPollMs = 100;
+
+// Waits for the connection start to end, running the event loop so that windows repaint. User
+// input is held back until the wait is over: a click on a window's buttons in the meantime
+// would start a second connection, or close the window under the one running.
+bool waitForConnection(DeviceBackend& backend, RapiInit& init, int timeoutMs) {
+    if (backend.CeRapiInitSignalled(&init))
+        return true;
+    const QDeadlineTimer deadline(timeoutMs);
+    bool signalled = false;
+    QEventLoop loop;
+    QTimer poll;
+    poll.setInterval(ConnectPollMs);
+    QObject::connect(&poll, &QTimer::timeout, &loop, [&] {
+        signalled = backend.CeRapiInitSignalled(&init);
+        if (signalled || deadline.hasExpired())
+            loop.quit();
+    });
+    poll.start();
+    loop.exec(QEventLoop::ExcludeUserInputEvents);
+    return signalled;
+}
+
+// Closes a device file unless the copy closed it itself (to learn whether storing it worked).
+class DeviceFile {
+public:
+    DeviceFile(DeviceBackend& backend, DeviceHandle handle)
+        : m_backend(backend), m_handle(handle) {}
+    ~DeviceFile() {
+        if (m_handle != InvalidDeviceHandle)
+            m_backend.CeCloseHandle(m_handle);
+    }
+    DeviceFile(const DeviceFile&) = delete;
+    DeviceFile& operator=(const DeviceFile&) = delete;
+
+    DeviceHandle get() const { return m_handle; }
+    bool close() { return m_backend.CeCloseHandle(std::exchange(m_handle, InvalidDeviceHandle)); }
+
+private:
+    DeviceBackend& m_backend;
+    DeviceHandle m_handle;
+};
+
+Error deviceError(uint32_t code) {
+    return Error::environment(DeviceErrorMessage(code),
+                              QStringLiteral("device error %1").arg(code));
+}
+
+} // namespace
+
+DeviceBackend& deviceBackend() {
+    std::unique_ptr<DeviceBackend>& backend = backendSlot();
+    if (!backend)
+        backend = std::make_unique<SystemDeviceBackend>();
+    return *backend;
+}
+
+void setDeviceBackend(std::unique_ptr<DeviceBackend> backend) {
+    std::unique_ptr<DeviceBackend>& slot = backendSlot();
+    if (slot)
+        slot->CeRapiUninit();
+    slot = std::move(backend);
+}
+
+void setConnectTimeoutForTesting(int milliseconds) {
+    g_connectTimeoutMs = milliseconds > 0 ? milliseconds : ConnectTimeoutMs;
+}
+
+bool ConnectDevice() {
+    try {
+        DeviceBackend& backend = deviceBackend();
+        RapiInit init;
+        if (backend.CeRapiInitEx(&init) < 0)
+            return false;
+        if (waitForConnection(backend, init, g_connectTimeoutMs) && init.hrRapiInit >= 0)
+            return true;
+        backend.CeRapiUninit();
+        return false;
+    } catch (...) {
+        return false;
+    }
+}
+
+void DisconnectDevice() {
+    deviceBackend().CeRapiUninit();
+}
+
+QString GetDeviceVersion() {
+    CeOsVersionInfo info;
+    info.dwOSVersionInfoSize = 148;
+    if (!deviceBackend().CeGetVersionEx(&info))
+        return {};
+    QString service = info.szCSDVersion;
+    const qsizetype nul = service.indexOf(QChar(u'\0'));
+    if (nul >= 0)
+        service.truncate(nul);
+    return QStringLiteral("%1.%2.%3 %4")
+        .arg(info.dwMajorVersion)
+        .arg(info.dwMinorVersion)
+        .arg(info.dwBuildNumber)
+        .arg(service);
+}
+
+bool IsDeviceConnected() {
+    return !GetDeviceVersion().isEmpty();
+}
+
+void FindDeviceEntries(const QString& pattern, QList<CeFindData>& entries) {
+    entries.clear();
+    DeviceBackend& backend = deviceBackend();
+    CeFindData data;
+    const DeviceHandle search = backend.CeFindFirstFile(pattern, &data);
+    if (search == InvalidDeviceHandle)
+        return;
+    do
+        entries.append(data);
+    while (backend.CeFindNextFile(search, &data));
+    backend.CeFindClose(search);
+}
+
+void GetDeviceFolders(const QString& pattern, QStringList& names) {
+    names.clear();
+    QList<CeFindData> entries;
+    FindDeviceEntries(pattern, entries);
+    for (int i = 0; i <= SafeUBound(entries); ++i) {
+        // A large folder takes a while to read: keep the windows painted, but take no clicks,
+        // which could start another listing in the middle of this one.
+        QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+        QString name = entries[i].cFileName;
+        const qsizetype nul = name.indexOf(QChar(u'\0'));
+        if (nul >= 0)
+            name.truncate(nul);
+        if (name == QLatin1String(".") || name == QLatin1String(".."))
+            continue;
+        if (IsFolderEntry(entries[i]) != 1)
+            continue;
+        names.append(name);
+    }
+}
+
+int32_t IsFolderEntry(const CeFindData& entry) {
+    return (entry.dwFileAttributes & FileAttributeDirectory) == FileAttributeDirectory ? 1 : 0;
+}
+
+DeviceHandle OpenDeviceFile(const QString& path, int16_t accessKind, bool createNew,
+                            uint32_t attributes) {
+    uint32_t access = 0;
+    switch (accessKind) {
+    case 1:
+        access = GenericRead;
+        break;
+    case 2:
+        access = GenericWrite;
+        break;
+    case 3:
+        access = GenericRead | GenericWrite;
+        break;
+    default:
+        break;
+    }
+    return deviceBackend().CeCreateFile(path, access, 0, createNew ? CreateNew : OpenExisting,
+                                        attributes);
+}
+
+QString DeviceErrorMessage(uint32_t code) {
+    switch (code) {
+    case ErrorFileExists:
+        return QStringLiteral("A file already exists with the specified name.");
+    case ErrorInvalidParameter:
+        return QStringLiteral("A parameter was invalid.");
+    case ErrorDiskFull:
+        return QStringLiteral("Disk if Full.");
+    default:
+        return QStringLiteral("An unknown error occurred.");
+    }
+}
+
+Result<void> CopyFileToDevice(const QString& localPath, const QString& devicePath,
+                              const CopyProgress& progress) {
+    QFile local(localPath);
+    if (!local.open(QIODevice::ReadOnly)) {
+        return Error::environment(
+            QStringLiteral("The ringtone file \"%1\" cannot be read: %2. Make the ringtone "
+                           "again, then upload it.")
+                .arg(localPath, local.errorString()));
+    }
+    const QByteArray bytes = local.readAll();
+    if (local.error() != QFileDevice::NoError) {
+        return Error::environment(
+            QStringLiteral("The ringtone file \"%1\" cannot be read: %2. Make the ringtone "
+                           "again, then upload it.")
+                .arg(localPath, local.errorString()));
+    }
+    local.close();
+
+    DeviceBackend& backend = deviceBackend();
+    const DeviceHandle handle = OpenDeviceFile(devicePath, 2, true, FileAttributeNormal);
+    if (handle == InvalidDeviceHandle)
+        return deviceError(backend.CeGetLastError());
+
+    DeviceFile file(backend, handle);
+    const qint64 length = bytes.size();
+    qint64 total = 0;
+    qint64 position = 0;
+    // A write that fails or falls short leaves a file that is not the ringtone: it is removed,
+    // and the reason shown. A short write without an error is the device running out of room.
+    auto writePiece = [&](qint64 count) -> std::optional<Error> {
+        uint32_t written = 0;
+        const bool ok = backend.CeWriteFile(file.get(), bytes.constData() + position,
+                                            uint32_t(count), &written);
+        total += written;
+        if (ok && written == count)
+            return std::nullopt;
+        return deviceError(ok ? ErrorDiskFull : backend.CeGetLastError());
+    };
+    auto fail = [&](const Error& error) -> Result<void> {
+        file.close();
+        backend.CeDeleteFile(devicePath);
+        return error;
+    };
+
+    while (length - total > TransferChunkBytes) {
+        if (std::optional<Error> error = writePiece(TransferChunkBytes))
+            return fail(*error);
+        position += TransferChunkBytes;
+        if (progress.setProgress)
+            progress.setProgress(double(total) * 100.0 / double(length));
+    }
+    if (length - total > 0) {
+        if (std::optional<Error> error = writePiece(length - total))
+            return fail(*error);
+    }
+    if (length > 0 && progress.setProgress)
+        progress.setProgress(double(total) * 100.0 / double(length));
+
+    // A backend that stores the file whole does it when the file is closed.
+    if (!file.close()) {
+        const Error error = deviceError(backend.CeGetLastError());
+        backend.CeDeleteFile(devicePath);
+        return error;
+    }
+    if (progress.setStatus)
+        progress.setStatus(QStringLiteral("Status: Transfer Completed."));
+    return {};
+}
+
+} // namespace chimora

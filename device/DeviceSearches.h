@@ -1,0 +1,33 @@
+#pragma once
+// The directory searches a backend has running: the entries a search found, handed out one at
+// a time through its handle.
+
+#include "device/DeviceBackend.h"
+
+#include <QList>
+
+#include <map>
+
+namespace chimora {
+
+class DeviceSearches {
+public:
+    /// Starts a search over `entries`; the first goes to `data`. With no entries:
+    /// InvalidDeviceHandle and ErrorFileNotFound in `*error`.
+    DeviceHandle start(QList<CeFindData> entries, CeFindData* data, uint32_t* error);
+    /// The search's next entry; false (and the reason in `*error`) when there is none.
+    bool next(DeviceHandle search, CeFindData* data, uint32_t* error);
+    bool close(DeviceHandle search, uint32_t* error);
+    /// Ends every search (the connection went).
+    void clear() { m_searches.clear(); }
+
+private:
+    struct Search {
+        QList<CeFindData> entries;
+        qsizetype next = 0;
+    };
+    std::map<DeviceHandle, Search> m_searches;
+    DeviceHandle m_nextHandle = 1;
+};
+
+} // namespace chimora
