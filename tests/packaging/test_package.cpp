@@ -9,6 +9,7 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QDirIterator>
+#include <QHash>
 #include <QImage>
 #include <QProcess>
 #include <QRegularExpression>
@@ -124,11 +125,11 @@ private slots:
             listed << item.trimmed().section(' ', 0, 0);
         // The programs it starts, the fonts it draws with and the libraries of parts linked in
         // on other branches.
-        for (const QString& name : {"lame", "vorbis-tools", "fonts-liberation2", "libpulse0",
+        for (const char* name : {"lame", "vorbis-tools", "fonts-liberation2", "libpulse0",
                                     "libcurl4", "libsecret-1-0", "libmtp9", "qt6-qpa-plugins"})
-            QVERIFY2(listed.contains(name), qPrintable(name + " missing from: " + depends));
+            QVERIFY2(listed.contains(name), qPrintable(name + (" missing from: " + depends)));
 
-        // Every library the program loads comes from a listed package or one they pull in.
+        // Every library the program links comes from a listed package or one they pull in.
         QSet<QString> reachable = listed;
         for (const QString& name : listed) {
             QString theirs;
@@ -136,12 +137,23 @@ private slots:
             for (const QString& item : theirs.split(QRegularExpression("[,|]"), Qt::SkipEmptyParts))
                 reachable << item.trimmed().section(' ', 0, 0).section(':', 0, 0);
         }
-        QString ldd;
+        QString headers, ldd;
+        QVERIFY(run("objdump", {"-p", rootPath("usr/bin/chimora")}, &headers) == 0);
         QVERIFY(run("ldd", {rootPath("usr/bin/chimora")}, &ldd) == 0);
-        const QRegularExpression libPath(R"(=> (/\S+))");
+        QHash<QString, QString> found; // file name -> where the loader finds it
+        for (const QString& line : ldd.split('\n')) {
+            const QStringList words = line.simplified().split(' ');
+            const QString path = words.value(1) == "=>" ? words.value(2) : words.value(0);
+            if (path.startsWith('/'))
+                found.insert(QFileInfo(words.value(0)).fileName(), path);
+        }
         QStringList libraries;
-        for (auto m = libPath.globalMatch(ldd); m.hasNext();)
-            libraries << QFileInfo(m.next().captured(1)).canonicalFilePath();
+        const QRegularExpression needed(R"(NEEDED\s+(\S+))");
+        for (auto m = needed.globalMatch(headers); m.hasNext();) {
+            const QString name = m.next().captured(1);
+            QVERIFY2(found.contains(name), qPrintable(name + " not found by ldd"));
+            libraries << QFileInfo(found.value(name)).canonicalFilePath();
+        }
         QVERIFY(!libraries.isEmpty());
         for (const QString& library : libraries) {
             QString owner;
