@@ -5,15 +5,15 @@
 
 #include <cstdio>
 
-int main(int argc, char** argv)
-{
+int main(int argc, char** argv) {
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Chimora"));
     QApplication::setDesktopFileName(QStringLiteral("chimora"));
 
     // The one argument: an audio file to open, as the desktop entry passes it.
     QStringList ignored;
-    const QString audioFile = chimora::audioFileArgument(QApplication::arguments().mid(1), &ignored);
+    const QString audioFile =
+        chimora::audioFileArgument(QApplication::arguments().mid(1), &ignored);
     for (const QString& line : ignored)
         std::fprintf(stderr, "chimora: %s\n", line.toLocal8Bit().constData());
 

@@ -18,16 +18,14 @@ namespace chimora {
 
 namespace {
 
-int visiblePage(const Form1& wizard)
-{
+int visiblePage(const Form1& wizard) {
     for (int i = 0; i < int(wizard.mainP.size()); ++i)
         if (wizard.mainP[i]->isVisible())
             return i;
     return -1;
 }
 
-void quitAfterLoadWhenAsked(Form1& wizard)
-{
+void quitAfterLoadWhenAsked(Form1& wizard) {
     if (qEnvironmentVariableIsEmpty("CHIMORA_QUIT_AFTER_LOAD"))
         return;
     AudioDocument* document = wizard.editingPage->AE->document();
@@ -42,8 +40,7 @@ void quitAfterLoadWhenAsked(Form1& wizard)
 
 } // namespace
 
-QString audioFileArgument(const QStringList& arguments, QStringList* ignored)
-{
+QString audioFileArgument(const QStringList& arguments, QStringList* ignored) {
     QString file;
     for (const QString& argument : arguments) {
         const QFileInfo info(argument);
@@ -61,8 +58,7 @@ QString audioFileArgument(const QStringList& arguments, QStringList* ignored)
     return file;
 }
 
-std::unique_ptr<Form1> StartChimora(const QString& audioFile)
-{
+std::unique_ptr<Form1> StartChimora(const QString& audioFile) {
     SettingsFile = appFilePath(QStringLiteral("settings.ini"));
     InitControlClasses();
     EnsureSettingsFile();

@@ -30,7 +30,8 @@ private slots:
         QTest::addColumn<QString>("expected");
         QTest::addColumn<QStringList>("ignored");
         QTest::addRow("none") << QStringList{} << "" << QStringList{};
-        QTest::addRow("absolute path") << QStringList{"@/song.mp3"} << "@/song.mp3" << QStringList{};
+        QTest::addRow("absolute path")
+            << QStringList{"@/song.mp3"} << "@/song.mp3" << QStringList{};
         QTest::addRow("relative path") << QStringList{"song.mp3"} << "@/song.mp3" << QStringList{};
         QTest::addRow("missing file") << QStringList{"gone.mp3"} << "" << QStringList{"gone.mp3"};
         QTest::addRow("folder") << QStringList{"folder"} << "" << QStringList{"folder"};

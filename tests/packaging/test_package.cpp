@@ -24,8 +24,7 @@ using testsupport::run;
 
 namespace {
 
-QStringList fileList(const QString& root)
-{
+QStringList fileList(const QString& root) {
     QStringList files;
     QDirIterator it(root, QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot | QDir::System,
                     QDirIterator::Subdirectories);
@@ -35,13 +34,11 @@ QStringList fileList(const QString& root)
     return files;
 }
 
-bool giveTo(const QString& path, const passwd* user)
-{
+bool giveTo(const QString& path, const passwd* user) {
     return ::chown(QFile::encodeName(path).constData(), user->pw_uid, user->pw_gid) == 0;
 }
 
-bool makeFolder(const QString& path, QFile::Permissions permissions)
-{
+bool makeFolder(const QString& path, QFile::Permissions permissions) {
     return QDir().mkpath(path) && QFile::setPermissions(path, permissions);
 }
 
@@ -63,15 +60,15 @@ class TestPackage : public QObject {
     QString rootPath(const QString& relative) const { return m_root + '/' + relative; }
 
 private slots:
-    void initTestCase()
-    {
+    void initTestCase() {
         const QString build = QCoreApplication::applicationDirPath() + "/..";
         if (!QFile::exists(build + "/CPackConfig.cmake"))
             QSKIP("no package configuration in this build tree");
         QVERIFY(QFile::setPermissions(m_dir.path(), kOpen));
         QString out;
-        QVERIFY2(run("cpack", {"--config", build + "/CPackConfig.cmake", "-B", m_dir.filePath("out")},
-                     &out, 240000) == 0,
+        QVERIFY2(run("cpack",
+                     {"--config", build + "/CPackConfig.cmake", "-B", m_dir.filePath("out")}, &out,
+                     240000) == 0,
                  qPrintable(out));
         const QStringList debs = QDir(m_dir.filePath("out")).entryList({"chimora_*.deb"});
         QCOMPARE(debs.size(), 1);
@@ -84,24 +81,22 @@ private slots:
         QVERIFY(testsupport::makeTone(m_tone, 1.0, 8000, 1));
     }
 
-    void installedFiles_data()
-    {
+    void installedFiles_data() {
         QTest::addColumn<QString>("path");
         QTest::addColumn<QStringList>("check"); // a validator's command line, or an icon size
-        QTest::addRow("desktop entry") << "usr/share/applications/chimora.desktop"
-                                       << QStringList{"desktop-file-validate"};
+        QTest::addRow("desktop entry")
+            << "usr/share/applications/chimora.desktop" << QStringList{"desktop-file-validate"};
         QTest::addRow("AppStream data") << "usr/share/metainfo/org.example.chimora.metainfo.xml"
                                         << QStringList{"appstreamcli", "validate", "--no-net"};
-        QTest::addRow("scalable icon") << "usr/share/icons/hicolor/scalable/apps/chimora.svg"
-                                       << QStringList{"64"};
-        QTest::addRow("48 px icon") << "usr/share/icons/hicolor/48x48/apps/chimora.png"
-                                    << QStringList{"48"};
-        QTest::addRow("256 px icon") << "usr/share/icons/hicolor/256x256/apps/chimora.png"
-                                     << QStringList{"256"};
+        QTest::addRow("scalable icon")
+            << "usr/share/icons/hicolor/scalable/apps/chimora.svg" << QStringList{"64"};
+        QTest::addRow("48 px icon")
+            << "usr/share/icons/hicolor/48x48/apps/chimora.png" << QStringList{"48"};
+        QTest::addRow("256 px icon")
+            << "usr/share/icons/hicolor/256x256/apps/chimora.png" << QStringList{"256"};
         QTest::addRow("man page") << "usr/share/man/man1/chimora.1.gz" << QStringList{"gzip", "-t"};
     }
-    void installedFiles()
-    {
+    void installedFiles() {
         QFETCH(QString, path);
         QFETCH(QStringList, check);
         QVERIFY2(QFile::exists(rootPath(path)), qPrintable(path));
@@ -116,8 +111,7 @@ private slots:
         QVERIFY2(run(check.first(), check.mid(1) << rootPath(path), &out) == 0, qPrintable(out));
     }
 
-    void dependsOnWhatTheProgramNeeds()
-    {
+    void dependsOnWhatTheProgramNeeds() {
         QString depends;
         QVERIFY(run("dpkg-deb", {"-f", m_deb, "Depends"}, &depends) == 0);
         QSet<QString> listed;
@@ -126,7 +120,7 @@ private slots:
         // The programs it starts, the fonts it draws with and the libraries of parts linked in
         // on other branches.
         for (const char* name : {"lame", "vorbis-tools", "fonts-liberation2", "libpulse0",
-                                    "libcurl4", "libsecret-1-0", "libmtp9", "qt6-qpa-plugins"})
+                                 "libcurl4", "libsecret-1-0", "libmtp9", "qt6-qpa-plugins"})
             QVERIFY2(listed.contains(name), qPrintable(name + (" missing from: " + depends)));
 
         // Every library the program links comes from a listed package or one they pull in.
@@ -170,15 +164,13 @@ private slots:
         }
     }
 
-    void installedProgramKeepsSettingsPerUser_data()
-    {
+    void installedProgramKeepsSettingsPerUser_data() {
         QTest::addColumn<bool>("unprivileged");
         QTest::addColumn<bool>("xdgDataHome");
         QTest::addRow("this user, default data folder") << false << false;
         QTest::addRow("unprivileged user, XDG_DATA_HOME") << true << true;
     }
-    void installedProgramKeepsSettingsPerUser()
-    {
+    void installedProgramKeepsSettingsPerUser() {
         QFETCH(bool, unprivileged);
         QFETCH(bool, xdgDataHome);
         if (!testsupport::havePulseServer())
@@ -204,6 +196,9 @@ private slots:
         env.insert("PULSE_SERVER", qEnvironmentVariable("PULSE_SERVER"));
         if (xdgDataHome)
             env.insert("XDG_DATA_HOME", data);
+        for (const char* name : {"ASAN_OPTIONS", "UBSAN_OPTIONS"}) // a sanitized build's settings
+            if (qEnvironmentVariableIsSet(name))
+                env.insert(name, qEnvironmentVariable(name));
 
         QString program = rootPath("usr/bin/chimora");
         QStringList args{m_tone};
@@ -215,12 +210,14 @@ private slots:
             // its own for the run.
             const QString socketFolder = dir.filePath("pulse");
             QVERIFY(makeFolder(socketFolder, kOpen));
-            QVERIFY(run("pactl", {"load-module", "module-native-protocol-unix", "auth-anonymous=1",
-                                  "socket=" + socketFolder + "/native"},
+            QVERIFY(run("pactl",
+                        {"load-module", "module-native-protocol-unix", "auth-anonymous=1",
+                         "socket=" + socketFolder + "/native"},
                         &pulseModule) == 0);
             env.insert("PULSE_SERVER", "unix:" + socketFolder + "/native");
             args = QStringList{"--reuid=nobody", "--regid=" + QString::number(nobody->pw_gid),
-                               "--clear-groups", "--", program, m_tone};
+                               "--clear-groups", "--",
+                               program,          m_tone};
             program = "setpriv";
         }
 

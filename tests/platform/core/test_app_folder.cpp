@@ -14,21 +14,37 @@ class TestAppFolder : public QObject {
     Q_OBJECT
 private slots:
     void folderFor_data() {
-        QTest::addColumn<QString>("exeFolder");     // under the temporary folder
-        QTest::addColumn<QString>("desktopEntry");  // created under the temporary folder, or none
-        QTest::addColumn<QString>("xdgDataHome");   // "@" stands for the temporary folder
-        QTest::addColumn<QString>("expected");      // "@" as above, "~" for HOME
-        QTest::addRow("installed prefix")
-            << "usr/bin" << "usr/share/applications/chimora.desktop" << "" << "~/.local/share/chimora";
+        QTest::addColumn<QString>("exeFolder");    // under the temporary folder
+        QTest::addColumn<QString>("desktopEntry"); // created under the temporary folder, or none
+        QTest::addColumn<QString>("xdgDataHome");  // "@" stands for the temporary folder
+        QTest::addColumn<QString>("expected");     // "@" as above, "~" for HOME
+        QTest::addRow("installed prefix") << "usr/bin"
+                                          << "usr/share/applications/chimora.desktop"
+                                          << ""
+                                          << "~/.local/share/chimora";
         QTest::addRow("installed prefix, XDG_DATA_HOME set")
-            << "usr/bin" << "usr/share/applications/chimora.desktop" << "@/data" << "@/data/chimora";
+            << "usr/bin"
+            << "usr/share/applications/chimora.desktop"
+            << "@/data"
+            << "@/data/chimora";
         QTest::addRow("installed prefix, relative XDG_DATA_HOME")
-            << "usr/bin" << "usr/share/applications/chimora.desktop" << "data" << "~/.local/share/chimora";
-        QTest::addRow("bin without the desktop entry") << "usr/bin" << "" << "@/data" << "@/usr/bin";
-        QTest::addRow("other program's desktop entry")
-            << "usr/bin" << "usr/share/applications/other.desktop" << "" << "@/usr/bin";
+            << "usr/bin"
+            << "usr/share/applications/chimora.desktop"
+            << "data"
+            << "~/.local/share/chimora";
+        QTest::addRow("bin without the desktop entry") << "usr/bin"
+                                                       << ""
+                                                       << "@/data"
+                                                       << "@/usr/bin";
+        QTest::addRow("other program's desktop entry") << "usr/bin"
+                                                       << "usr/share/applications/other.desktop"
+                                                       << ""
+                                                       << "@/usr/bin";
         QTest::addRow("own folder beside a share folder")
-            << "tools/chimora" << "tools/share/applications/chimora.desktop" << "" << "@/tools/chimora";
+            << "tools/chimora"
+            << "tools/share/applications/chimora.desktop"
+            << ""
+            << "@/tools/chimora";
     }
     void folderFor() {
         QFETCH(QString, exeFolder);
