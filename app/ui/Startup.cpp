@@ -1,17 +1,64 @@
 #include "app/ui/Startup.h"
 
 #include "app/Settings.h"
+#include "app/ui/EditingPage.h"
 #include "app/ui/Form1.h"
 #include "platform/core/AppFolder.h"
+#include "platform/editor/AudioEditor.h"
 
 #include <QCoreApplication>
+#include <QFileInfo>
 #include <QGuiApplication>
 #include <QScreen>
+#include <QTimer>
+
+#include <cstdio>
 
 namespace chimora {
 
-std::unique_ptr<Form1> StartChimora()
-{
+namespace {
+
+int visiblePage(const Form1& wizard) {
+    for (int i = 0; i < int(wizard.mainP.size()); ++i)
+        if (wizard.mainP[i]->isVisible())
+            return i;
+    return -1;
+}
+
+void quitAfterLoadWhenAsked(Form1& wizard) {
+    if (qEnvironmentVariableIsEmpty("CHIMORA_QUIT_AFTER_LOAD"))
+        return;
+    AudioDocument* document = wizard.editingPage->AE->document();
+    QObject::connect(document, &AudioDocument::loadFinished, &wizard, [&wizard, document](bool ok) {
+        std::printf("loaded ok=%d page=%d frames=%lld file=%s\n", ok ? 1 : 0, visiblePage(wizard),
+                    static_cast<long long>(document->frameCount()),
+                    QFile::encodeName(wizard.SrcAudioFile).constData());
+        std::fflush(stdout);
+        QTimer::singleShot(0, &wizard, [&wizard] { wizard.close(); });
+    });
+}
+
+} // namespace
+
+QString audioFileArgument(const QStringList& arguments, QStringList* ignored) {
+    QString file;
+    for (const QString& argument : arguments) {
+        const QFileInfo info(argument);
+        if (file.isEmpty() && info.isFile()) {
+            file = info.absoluteFilePath();
+            continue;
+        }
+        if (ignored) {
+            const QString why = !file.isEmpty() ? QStringLiteral("only one file is opened")
+                                : info.exists() ? QStringLiteral("not a file")
+                                                : QStringLiteral("no such file");
+            ignored->append(QStringLiteral("ignoring \"%1\": %2").arg(argument, why));
+        }
+    }
+    return file;
+}
+
+std::unique_ptr<Form1> StartChimora(const QString& audioFile) {
     SettingsFile = appFilePath(QStringLiteral("settings.ini"));
     InitControlClasses();
     EnsureSettingsFile();
@@ -27,6 +74,10 @@ std::unique_ptr<Form1> StartChimora()
     }
     wizard->show();
     wizard->setWindowTitle(QStringLiteral("Chimora"));
+    if (!audioFile.isEmpty()) {
+        quitAfterLoadWhenAsked(*wizard);
+        wizard->openAudioFile(audioFile);
+    }
     return wizard;
 }
 

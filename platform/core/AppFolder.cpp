@@ -29,19 +29,34 @@ bool isWritableFolder(const QString& dir) {
     return ::access(QFile::encodeName(dir).constData(), W_OK | X_OK) == 0;
 }
 
-QString computeAppFolder() {
-    const QString exeDir = executableFolder();
-    if (isWritableFolder(exeDir))
-        return exeDir;
+// The installed desktop entry marks a prefix: the package and `cmake --install` both put it there.
+bool isInstalledProgram(const QString& exeDir) {
+    const QDir dir(exeDir);
+    return dir.dirName() == QLatin1String("bin") &&
+           QFileInfo::exists(dir.filePath(QStringLiteral("../share/applications/chimora.desktop")));
+}
+
+QString perUserDataFolder() {
     QString data = qEnvironmentVariable("XDG_DATA_HOME");
-    if (data.isEmpty())
+    // Relative values are invalid for XDG variables and would depend on the working folder.
+    if (data.isEmpty() || QDir::isRelativePath(data))
         data = QDir::homePath() + QStringLiteral("/.local/share");
-    const QString dir = data + QStringLiteral("/chimora");
+    return QDir::cleanPath(data + QStringLiteral("/chimora"));
+}
+
+QString computeAppFolder() {
+    const QString dir = appFolderFor(executableFolder());
     QDir().mkpath(dir);
     return dir;
 }
 
 } // namespace
+
+QString appFolderFor(const QString& exeDir) {
+    if (!isInstalledProgram(exeDir) && isWritableFolder(exeDir))
+        return exeDir;
+    return perUserDataFolder();
+}
 
 QString appFolder() {
     if (!overrideFolder().isEmpty())

@@ -5,10 +5,18 @@
 namespace chimora {
 
 /// The folder every file the program writes by itself goes to (settings, temporary audio): the
-/// executable's folder, or, when that is not writable (an installed program), the per-user data
-/// folder "chimora" under the XDG data home. Created on first use. UI thread or any thread after
-/// the first call.
+/// per-user data folder for an installed program (see appFolderFor), else the executable's
+/// folder when writable, else the per-user data folder. Created on first use. UI thread or any
+/// thread after the first call.
 QString appFolder();
+
+/// The application folder for an executable in `executableFolder`, without creating it. An
+/// installed program (the executable in a prefix's bin/, beside that prefix's
+/// share/applications/chimora.desktop) always uses the per-user data folder, also for a user
+/// who could write into the prefix (root); a program copied into a writable folder of its own
+/// uses that folder. The per-user data folder is "chimora" under $XDG_DATA_HOME, or under
+/// ~/.local/share when that variable is unset or not an absolute path.
+QString appFolderFor(const QString& executableFolder);
 
 /// Path of a file in appFolder().
 QString appFilePath(const QString& fileName);
