@@ -170,6 +170,9 @@ bool analyseFrames(const MonoSignal& signal, Features& f, const std::atomic<bool
         for (int i = 0; i < kFftSize; ++i)
             in.get()[i] = x[i] * window[size_t(i)];
         transform(tx.get(), out.get(), in.get(), sizeof(float));
+        // This FFmpeg leaves the imaginary part of the last bin (half the rate) unwritten; it
+        // is zero for a real input.
+        out.get()[kBins - 1].im = 0.0f;
         const int64_t segment = n / f.hopsPerSegment;
         const bool pooled = segment < f.segments;
         double* c = pooled ? &chroma[size_t(segment) * kChroma] : nullptr;
