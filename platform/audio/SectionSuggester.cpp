@@ -113,6 +113,14 @@ struct Features {
     std::vector<float> loudness;  // dB per segment
 };
 
+// Euclidean length of `count` values; never zero, so silence can be divided by it.
+double vectorLength(const double* x, int count) {
+    double sum = 1e-9;
+    for (int k = 0; k < count; ++k)
+        sum += x[k] * x[k];
+    return std::sqrt(sum);
+}
+
 bool analyseFrames(const MonoSignal& signal, Features& f, const std::atomic<bool>* cancel) {
     const int64_t length = int64_t(signal.samples.size());
     const int64_t frames = length < kFftSize ? 0 : (length - kFftSize) / kHop + 1;
@@ -211,10 +219,7 @@ bool analyseFrames(const MonoSignal& signal, Features& f, const std::atomic<bool
     // zero, and scaled so that both kinds weigh the same.
     std::vector<double> v(size_t(f.segments) * kFeatures);
     for (int s = 0; s < f.segments; ++s) {
-        double norm = 1e-9;
-        for (int k = 0; k < kChroma; ++k)
-            norm += chroma[size_t(s) * kChroma + k] * chroma[size_t(s) * kChroma + k];
-        norm = std::sqrt(norm);
+        const double norm = vectorLength(&chroma[size_t(s) * kChroma], kChroma);
         for (int k = 0; k < kChroma; ++k)
             v[size_t(s) * kFeatures + k] = chroma[size_t(s) * kChroma + k] / norm;
         for (int k = 0; k < kBands; ++k)
@@ -245,10 +250,7 @@ bool analyseFrames(const MonoSignal& signal, Features& f, const std::atomic<bool
     standardise(kChroma, kBands);
     f.vectors.resize(v.size());
     for (int s = 0; s < f.segments; ++s) {
-        double norm = 1e-9;
-        for (int k = 0; k < kFeatures; ++k)
-            norm += v[size_t(s) * kFeatures + k] * v[size_t(s) * kFeatures + k];
-        norm = std::sqrt(norm);
+        const double norm = vectorLength(&v[size_t(s) * kFeatures], kFeatures);
         for (int k = 0; k < kFeatures; ++k)
             f.vectors[size_t(s) * kFeatures + k] = float(v[size_t(s) * kFeatures + k] / norm);
     }
