@@ -74,6 +74,15 @@ EditingPage::EditingPage(QWidget* parent) : QWidget(parent)
     AE = new AudioEditor(this);
     AE->setObjectName(QStringLiteral("AE"));
     place(AE, 120, 960, 9015, 4335);
+
+    // In the free strip above the section choice, so no control of the page moves.
+    SuggestButton = new QToolButton(this);
+    SuggestButton->setObjectName(QStringLiteral("SuggestButton"));
+    SuggestButton->setDefaultAction(AE->suggestAction());
+    SuggestButton->setToolButtonStyle(Qt::ToolButtonTextOnly);
+    SuggestButton->setAccessibleName(QStringLiteral("Suggest a section"));
+    SuggestButton->setFocusPolicy(Qt::TabFocus);
+    place(SuggestButton, 6240, 60, 2895, 315);
 }
 
 void EditingPage::fillSectionChoice()

@@ -8,6 +8,7 @@
 
 class QComboBox;
 class QToolBar;
+class QToolButton;
 
 namespace chimora {
 
@@ -31,6 +32,7 @@ public:
     QToolBar* Toolbar1 = nullptr; // editor commands
     QComboBox* Combo1 = nullptr;  // whole song or selected section
     AudioEditor* AE = nullptr;    // the waveform editor
+    QToolButton* SuggestButton = nullptr; // selects a suggested section (AE's action)
 
     QList<QIcon> ImageList2; // editor toolbar
 

@@ -1,5 +1,7 @@
 #include "platform/editor/AudioEditor.h"
 
+#include "platform/audio/SectionLoop.h"
+#include "platform/audio/ZeroCrossing.h"
 #include "platform/ffmpeg/AudioFileKinds.h"
 #include "platform/pulse/AudioPlayer.h"
 #include "platform/editor/RawPcmDialog.h"
@@ -91,6 +93,21 @@ AudioEditor::AudioEditor(QWidget* parent)
         m_view->setTimeFormat(timeFormat());
         updateSelectionFields();
     });
+    connect(m_document, &AudioDocument::contentChanged, this, [this] {
+        ++m_contentVersion;
+        m_suggestions.clear();
+        // After an edit the song is analysed afresh; while a load runs, only once it is done.
+        if (!m_document->isLoading() && m_document->frameCount() > 0)
+            startSuggestionAnalysis();
+    });
+    connect(m_document, &AudioDocument::loadStarted, this, [this] {
+        stopSuggestionAnalysis();
+        m_suggestionWanted = false;
+    });
+    connect(m_document, &AudioDocument::loadFinished, this, [this](bool ok) {
+        if (ok && m_document->frameCount() > 0)
+            startSuggestionAnalysis();
+    });
     connect(m_playbackTimer, &QTimer::timeout, this, &AudioEditor::onPlaybackTick);
     m_playbackTimer->setInterval(kPlaybackTickMs);
 
@@ -105,6 +122,7 @@ AudioEditor::~AudioEditor() {
     // goes away so no audio thread outlives the widget.
     if (m_player)
         m_player->stop();
+    stopSuggestionAnalysis();
 }
 
 void AudioEditor::createActions() {
@@ -114,7 +132,32 @@ void AudioEditor::createActions() {
         action->setShortcutContext(Qt::WidgetWithChildrenShortcut);
         connect(action, &QAction::triggered, this, [this, slot] { (this->*slot)(); });
         addAction(action);
+        return action;
     };
+    m_suggestAction = add({QKeySequence(Qt::CTRL | Qt::Key_G)}, &AudioEditor::suggestSection);
+    m_suggestAction->setText(tr("Suggest a &section"));
+    m_suggestAction->setToolTip(tr("Select the song's most characteristic 20 to 30 seconds; "
+                                   "again for the next candidate (Ctrl+G)"));
+    m_suggestAction->setObjectName(QStringLiteral("suggestSection"));
+    m_loopAction = add({QKeySequence(Qt::CTRL | Qt::Key_L)}, &AudioEditor::loopSelection);
+    m_loopAction->setText(tr("&Loop selection"));
+    m_loopAction->setToolTip(tr("Play the selection over and over, as a phone repeats it "
+                                "(Ctrl+L)"));
+    m_loopAction->setObjectName(QStringLiteral("loopSelection"));
+    m_loopAction->setCheckable(true);
+    m_snapAction = new QAction(tr("Snap edges to &zero crossings"), this);
+    m_snapAction->setObjectName(QStringLiteral("snapToZeroCrossings"));
+    m_snapAction->setToolTip(tr("Move selection edges to the nearest zero crossing (within "
+                                "10 ms), so the cut does not click"));
+    m_snapAction->setCheckable(true);
+    connect(m_snapAction, &QAction::toggled, this, &AudioEditor::setSnapToZeroCrossings);
+
+    // The waveform's context menu (right button, the Menu key or Shift+F10).
+    auto* separator = new QAction(this);
+    separator->setSeparator(true);
+    m_view->setContextMenuPolicy(Qt::ActionsContextMenu);
+    m_view->addActions({m_suggestAction, m_loopAction, separator, m_snapAction});
+
     add({Qt::Key_Space}, &AudioEditor::togglePlayback);
     add({QKeySequence::Undo}, &AudioEditor::undo);
     add({QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Z), QKeySequence(Qt::CTRL | Qt::Key_Y)},
@@ -235,7 +278,7 @@ double AudioEditor::zoomAnchorX() const {
     // Keep what the user is looking at in place: the playhead, else the selection start or the
     // cursor when visible, else the middle of the view.
     const Selection sel = m_document->selection();
-    const int64_t frame = (m_player && m_player->isPlaying()) ? m_player->positionFrame()
+    const int64_t frame = isPlaying() ? heardFrame()
                           : sel.isEmpty()                     ? m_document->cursor()
                                                               : sel.start;
     const double x = m_view->xOf(static_cast<double>(frame));
@@ -312,10 +355,16 @@ void AudioEditor::applySelectionField(QLineEdit* field) {
     } else {
         end = std::min(frames, start + value);
     }
-    if (start == end)
+    if (start == end) {
         m_document->setCursor(start);
-    else
-        m_document->setSelection(start, end);
+    } else {
+        const Selection placed = snapsToZeroCrossings()
+                                     ? snapToZeroCrossings(*m_document->snapshot(), {start, end},
+                                                           zeroCrossingReachFrames(
+                                                               m_document->format().sampleRate))
+                                     : Selection{start, end};
+        m_document->setSelection(placed.start, placed.end);
+    }
     updateSelectionFields(); // shows the clamped values even when nothing changed
 }
 
@@ -330,16 +379,18 @@ bool AudioEditor::isPaused() const {
 
 int64_t AudioEditor::playheadFrame() const {
     if (isPlaying())
-        return m_player->positionFrame();
+        return heardFrame();
     return m_playStartFrame >= 0 ? m_playStartFrame : m_document->cursor();
 }
 
 bool AudioEditor::play() {
-    if (isPaused()) {
+    if (isPaused() && !m_loop) {
         m_player->resume();
         m_playbackTimer->start();
         return true;
     }
+    if (m_loop)
+        stop(); // any other play command ends the loop
     const int64_t frames = m_document->frameCount();
     if (isPlaying() || frames == 0)
         return false;
@@ -349,7 +400,26 @@ bool AudioEditor::play() {
     const int64_t end = sel.isEmpty() ? frames : sel.end;
     if (start >= end)
         start = 0; // the cursor sits at the very end: play it all rather than nothing
+    return startPlayer(start, end, nullptr);
+}
 
+bool AudioEditor::loopSelection() {
+    if (m_loop) {
+        stop();
+        return true;
+    }
+    const Selection sel = m_document->selection();
+    if (sel.isEmpty() || m_document->frameCount() == 0) {
+        m_loopAction->setChecked(false);
+        setStatus(tr("Select a section to loop."));
+        return false;
+    }
+    stop();
+    auto loop = std::make_shared<const SectionLoop>(m_document->snapshot(), sel);
+    return startPlayer(sel.start, SectionLoop::kEndless, std::move(loop));
+}
+
+bool AudioEditor::startPlayer(int64_t start, int64_t end, std::shared_ptr<const SectionLoop> loop) {
     if (!m_player) {
         m_player = std::make_unique<AudioPlayer>();
         connect(m_player.get(), &AudioPlayer::finished, this, &AudioEditor::onPlaybackFinished);
@@ -358,19 +428,37 @@ bool AudioEditor::play() {
     // plays cannot disturb it.
     std::shared_ptr<const AudioSnapshot> snapshot = m_document->snapshot();
     const AudioFormat format = snapshot->format();
-    AudioPlayer::Reader reader = [snapshot](int64_t first, int64_t count, int16_t* dst) {
-        return snapshot->read(first, count, dst);
-    };
+    AudioPlayer::Reader reader;
+    if (loop)
+        reader = [loop](int64_t first, int64_t count, int16_t* dst) {
+            return loop->read(first, count, dst);
+        };
+    else
+        reader = [snapshot](int64_t first, int64_t count, int16_t* dst) {
+            return snapshot->read(first, count, dst);
+        };
     const Result<void> started = m_player->play(format, std::move(reader), start, end);
     if (!started) {
+        m_loopAction->setChecked(false);
         setStatus(tr("Cannot play: %1").arg(started.error().message));
         return false;
     }
+    m_loop = std::move(loop);
+    m_loopAction->setChecked(m_loop != nullptr);
     setStatus({});
     m_playStartFrame = start;
     m_view->setPlayhead(start);
     m_playbackTimer->start();
     return true;
+}
+
+int64_t AudioEditor::heardFrame() const {
+    const int64_t position = m_player->positionFrame();
+    return m_loop ? m_loop->frameAt(position) : position;
+}
+
+bool AudioEditor::isLooping() const {
+    return m_loop && isPlaying();
 }
 
 bool AudioEditor::pause() {
@@ -382,7 +470,7 @@ bool AudioEditor::pause() {
     } else {
         m_player->pause();
         m_playbackTimer->stop();
-        m_view->setPlayhead(m_player->positionFrame());
+        m_view->setPlayhead(heardFrame());
     }
     return true;
 }
@@ -404,7 +492,7 @@ void AudioEditor::onPlaybackTick() {
         endPlayback();
         return;
     }
-    const int64_t position = m_player->positionFrame();
+    const int64_t position = heardFrame();
     m_view->setPlayhead(position);
 
     const int follow = m_behaviourOption->value();
@@ -425,12 +513,115 @@ void AudioEditor::onPlaybackFinished() {
 }
 
 void AudioEditor::endPlayback() {
+    m_loop.reset();
+    m_loopAction->setChecked(false);
     m_playbackTimer->stop();
     m_view->setPlayhead(-1);
     // Back to where playing began, also on screen when the view followed the playhead away.
     const double x = m_view->xOf(static_cast<double>(m_playStartFrame));
     if (m_playStartFrame >= 0 && (x < 0 || x >= m_view->width()))
         m_view->scrollToFrame(m_playStartFrame - m_view->visibleFrames() / 8);
+}
+
+// --- Suggested section and zero crossings -----------------------------------------------------
+
+bool AudioEditor::snapsToZeroCrossings() const {
+    return m_view->snapsToZeroCrossings();
+}
+
+void AudioEditor::setSnapToZeroCrossings(bool on) {
+    m_snapAction->setChecked(on); // re-enters through toggled() once when it changes
+    if (m_view->snapsToZeroCrossings() == on)
+        return;
+    m_view->setSnapToZeroCrossings(on);
+    const Selection sel = m_document->selection();
+    if (on && !sel.isEmpty()) {
+        const Selection snapped =
+            snapToZeroCrossings(*m_document->snapshot(), sel,
+                                zeroCrossingReachFrames(m_document->format().sampleRate));
+        m_document->setSelection(snapped.start, snapped.end);
+    }
+}
+
+bool AudioEditor::suggestSection() {
+    if (m_document->frameCount() == 0 || m_document->isLoading())
+        return false;
+    if (m_suggestionsVersion == m_contentVersion) {
+        applyNextSuggestion();
+        return true;
+    }
+    m_suggestionWanted = true;
+    if (!m_analysis.joinable())
+        startSuggestionAnalysis();
+    return true;
+}
+
+void AudioEditor::startSuggestionAnalysis() {
+    stopSuggestionAnalysis();
+    auto cancel = std::make_shared<std::atomic<bool>>(false);
+    m_cancelAnalysis = cancel;
+    const quint64 version = m_contentVersion;
+    std::shared_ptr<const AudioSnapshot> snapshot = m_document->snapshot();
+    // The result comes back as a queued call; one still queued when the editor goes away is
+    // dropped with it, and the destructor joins the thread first.
+    m_analysis = std::thread([this, snapshot, cancel, version] {
+        SectionSuggester suggester(*snapshot, cancel.get());
+        if (cancel->load())
+            return;
+        std::vector<SuggestedSection> sections = suggester.sections();
+        QMetaObject::invokeMethod(
+            this,
+            [this, version, sections = std::move(sections)]() mutable {
+                onSuggestionsReady(version, std::move(sections));
+            },
+            Qt::QueuedConnection);
+    });
+}
+
+void AudioEditor::stopSuggestionAnalysis() {
+    if (m_cancelAnalysis)
+        m_cancelAnalysis->store(true);
+    if (m_analysis.joinable())
+        m_analysis.join();
+    m_cancelAnalysis.reset();
+}
+
+void AudioEditor::onSuggestionsReady(quint64 version, std::vector<SuggestedSection> sections) {
+    if (m_analysis.joinable())
+        m_analysis.join(); // it has posted this and ends now
+    if (version != m_contentVersion) {
+        if (m_suggestionWanted && !m_document->isLoading())
+            startSuggestionAnalysis(); // edited meanwhile: analyse what is there now
+        return;
+    }
+    m_suggestions = std::move(sections);
+    m_suggestionsVersion = version;
+    m_nextSuggestion = 0;
+    if (m_suggestionWanted) {
+        m_suggestionWanted = false;
+        applyNextSuggestion();
+    }
+}
+
+void AudioEditor::applyNextSuggestion() {
+    if (m_suggestions.empty()) {
+        setStatus(tr("No section to suggest in this audio."));
+        return;
+    }
+    const size_t index = m_nextSuggestion % m_suggestions.size();
+    ++m_nextSuggestion;
+    // A suggested section is meant to be used as it is: its edges go onto zero crossings.
+    setSnapToZeroCrossings(true);
+    const Selection section =
+        snapToZeroCrossings(*m_document->snapshot(), m_suggestions[index].frames,
+                            zeroCrossingReachFrames(m_document->format().sampleRate));
+    m_document->setSelection(section.start, section.end);
+    m_view->ensureVisible(section.end);
+    m_view->ensureVisible(section.start);
+    setStatus(tr("Suggested section %1 of %2%3")
+                  .arg(index + 1)
+                  .arg(m_suggestions.size())
+                  .arg(m_suggestions[index].startsOnBeat ? tr(", starting on a beat") : QString()));
 }
 
 void AudioEditor::setStatus(const QString& text) {

@@ -4,14 +4,19 @@
 // wizard reaches it through load(), save(), format(), the two start-up options and invoke().
 
 #include "platform/audio/AudioDocument.h"
+#include "platform/audio/SectionSuggester.h"
 #include "platform/core/Result.h"
 #include "platform/editor/EditorSettings.h"
 #include "platform/editor/TimeText.h"
 
 #include <QWidget>
 
+#include <atomic>
 #include <memory>
+#include <thread>
+#include <vector>
 
+class QAction;
 class QLabel;
 class QLineEdit;
 class QScrollBar;
@@ -20,6 +25,7 @@ class QTimer;
 namespace chimora {
 
 class AudioPlayer;
+class SectionLoop;
 class WaveformView;
 
 /// Registers the toolbar images (":/toolbar/play.svg" ...) of this static library.
@@ -85,6 +91,17 @@ public:
     /// Last problem to tell the user about (playback unavailable ...); empty when none.
     QString statusText() const;
 
+    /// True while the selection plays in a loop (loopSelection()), paused or not.
+    bool isLooping() const;
+    /// True while selection edges snap to the nearest zero crossing (within 10 ms).
+    bool snapsToZeroCrossings() const;
+
+    /// "Suggest a section", "Loop selection" and "Snap edges to zero crossings" (checkable), with
+    /// their shortcuts; also in the waveform's context menu. A page may show them as buttons.
+    QAction* suggestAction() const { return m_suggestAction; }
+    QAction* loopAction() const { return m_loopAction; }
+    QAction* snapAction() const { return m_snapAction; }
+
 public slots:
     bool play();
     bool pause(); ///< toggles: pauses playback, or resumes it when paused
@@ -99,6 +116,16 @@ public slots:
     bool zoomOut();
     bool selectAll();
     bool togglePlayback(); ///< Space: stops when playing, else plays
+    /// Selects the song's most characteristic 20 to 30 seconds (its chorus, where it has one),
+    /// with its edges on zero crossings; each further call selects the next candidate. The song
+    /// is analysed in the background when a load finishes (and again after an edit); a call
+    /// made meanwhile selects as soon as the analysis is done. False without loaded audio.
+    bool suggestSection();
+    /// Plays the selection over and over without a gap until Stop or another play command;
+    /// called while looping, it stops. False without a selection or when playing fails.
+    bool loopSelection();
+    /// Turns snapping of selection edges on or off; turning it on snaps the current selection.
+    void setSnapToZeroCrossings(bool on);
 
 private:
     void createActions();
@@ -109,6 +136,12 @@ private:
     void onPlaybackTick();
     void onPlaybackFinished();
     void endPlayback();
+    bool startPlayer(int64_t start, int64_t end, std::shared_ptr<const SectionLoop> loop);
+    int64_t heardFrame() const;
+    void startSuggestionAnalysis();
+    void onSuggestionsReady(quint64 version, std::vector<SuggestedSection> sections);
+    void applyNextSuggestion();
+    void stopSuggestionAnalysis();
     void setStatus(const QString& text);
     double zoomAnchorX() const;
     TimeFormat timeFormat() const;
@@ -127,6 +160,19 @@ private:
     std::unique_ptr<AudioPlayer> m_player; // made on first play
     QTimer* m_playbackTimer;
     int64_t m_playStartFrame = -1;
+    std::shared_ptr<const SectionLoop> m_loop; // set while looping
+    QAction* m_suggestAction = nullptr;
+    QAction* m_loopAction = nullptr;
+    QAction* m_snapAction = nullptr;
+
+    // The suggestion: analysed on a worker thread for one version of the content.
+    quint64 m_contentVersion = 0;
+    quint64 m_suggestionsVersion = ~quint64(0); // version the sections below belong to
+    std::vector<SuggestedSection> m_suggestions;
+    size_t m_nextSuggestion = 0;
+    bool m_suggestionWanted = false; // asked for while the analysis ran
+    std::thread m_analysis;
+    std::shared_ptr<std::atomic<bool>> m_cancelAnalysis;
     double m_scrollUnitFrames = 1; // frames per scroll bar step (the bar's range is an int)
     bool m_updatingScrollBar = false;
 };

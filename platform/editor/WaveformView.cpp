@@ -1,5 +1,9 @@
 #include "platform/editor/WaveformView.h"
 
+#include "platform/audio/ZeroCrossing.h"
+
+#include <QApplication>
+#include <QContextMenuEvent>
 #include <QFileInfo>
 #include <QKeyEvent>
 #include <QMouseEvent>
@@ -120,6 +124,13 @@ bool WaveformView::isNearSelectionEdge(double x) const {
            std::abs(xOf(sel.end) - x) <= kEdgeGrabPixels;
 }
 
+int64_t WaveformView::placeEdge(int64_t frame) const {
+    if (!m_snapToZeroCrossings)
+        return frame;
+    return nearestZeroCrossing(*m_snapshot, frame,
+                               zeroCrossingReachFrames(m_snapshot->format().sampleRate));
+}
+
 void WaveformView::mousePressEvent(QMouseEvent* event) {
     if (event->button() != Qt::LeftButton || m_document->frameCount() == 0) {
         QWidget::mousePressEvent(event);
@@ -139,7 +150,7 @@ void WaveformView::mousePressEvent(QMouseEvent* event) {
             m_anchorFrame =
                 std::abs(frame - sel.start) > std::abs(frame - sel.end) ? sel.start : sel.end;
         m_dragMoved = true;
-        m_document->setSelection(m_anchorFrame, frame);
+        m_document->setSelection(m_anchorFrame, placeEdge(frame));
     } else if (isNearSelectionEdge(x)) {
         // Grab the nearer edge; the other one stays put.
         const bool startIsNearer = std::abs(xOf(sel.start) - x) <= std::abs(xOf(sel.end) - x);
@@ -166,11 +177,12 @@ void WaveformView::mouseMoveEvent(QMouseEvent* event) {
         const double overshoot = x < 0 ? x : x - width();
         scrollToFrame(m_startFrame + overshoot * m_framesPerPixel);
     }
-    const int64_t frame = frameAt(x);
-    if (frame == m_anchorFrame)
-        m_document->setCursor(frame);
+    const int64_t frame = placeEdge(frameAt(x));
+    const int64_t anchor = placeEdge(m_anchorFrame);
+    if (frame == anchor)
+        m_document->setCursor(m_anchorFrame);
     else
-        m_document->setSelection(m_anchorFrame, frame);
+        m_document->setSelection(anchor, frame);
 }
 
 void WaveformView::mouseReleaseEvent(QMouseEvent* event) {
@@ -214,20 +226,28 @@ void WaveformView::keyPressEvent(QKeyEvent* event) {
     // view's width), Home and End to the ends; with Shift the selection follows.
     const int64_t frames = m_document->frameCount();
     const int key = event->key();
+    if ((key == Qt::Key_F10 && event->modifiers() == Qt::ShiftModifier)) {
+        // The other usual key for a context menu, beside the Menu key Qt already handles.
+        QContextMenuEvent menu(QContextMenuEvent::Keyboard, rect().center(),
+                               mapToGlobal(rect().center()));
+        QApplication::sendEvent(this, &menu);
+        event->accept();
+        return;
+    }
     if (frames == 0 || (key != Qt::Key_Left && key != Qt::Key_Right && key != Qt::Key_Home &&
                         key != Qt::Key_End)) {
         QWidget::keyPressEvent(event);
         return;
     }
     const Selection sel = m_document->selection();
+    const bool extend = event->modifiers() & Qt::ShiftModifier;
     if (sel.isEmpty()) {
-        m_keyAnchor = m_keyHead = m_document->cursor();
+        m_keyAnchor = m_keyHead = extend ? placeEdge(m_document->cursor()) : m_document->cursor();
     } else if (Selection{std::min(m_keyAnchor, m_keyHead), std::max(m_keyAnchor, m_keyHead)} !=
                sel) {
         m_keyAnchor = sel.start; // a selection made some other way grows at its end
         m_keyHead = sel.end;
     }
-    const bool extend = event->modifiers() & Qt::ShiftModifier;
     const int64_t step = event->modifiers() & Qt::ControlModifier
                              ? std::max<int64_t>(1, std::llround(visibleFrames()))
                              : std::max<int64_t>(1, std::llround(m_framesPerPixel));
@@ -251,6 +271,13 @@ void WaveformView::keyPressEvent(QKeyEvent* event) {
         break;
     }
     to = std::clamp<int64_t>(to, 0, frames);
+    // A snapped edge must still move: at deep zoom a step is shorter than the reach, and
+    // snapping it back to where it was would leave it stuck.
+    if (extend) {
+        const int64_t snapped = placeEdge(to);
+        if (snapped != m_keyHead && (snapped - m_keyHead > 0) == (to - m_keyHead > 0))
+            to = snapped;
+    }
     if (extend && to != m_keyAnchor) {
         m_keyHead = to;
         m_document->setSelection(m_keyAnchor, to);

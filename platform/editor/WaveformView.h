@@ -52,6 +52,10 @@ public:
     void setPlayhead(int64_t frame);
     int64_t playhead() const { return m_playhead; }
     void setTimeFormat(TimeFormat format);
+    /// While on, the selection edges the user places with the mouse or the keyboard go to the
+    /// nearest zero crossing within 10 ms.
+    void setSnapToZeroCrossings(bool on) { m_snapToZeroCrossings = on; }
+    bool snapsToZeroCrossings() const { return m_snapToZeroCrossings; }
     /// Text shown in place of the waveform (a hint, loading, or why the file could not be
     /// read); empty while audio is shown.
     QString message() const;
@@ -80,6 +84,7 @@ private:
     void onContentChanged();
     void onLoadStarted();
     bool isNearSelectionEdge(double x) const;
+    int64_t placeEdge(int64_t frame) const;
     void paintRuler(QPainter& p, int sampleRate) const;
     void paintChannel(QPainter& p, const AudioSnapshot& snap, int channel, const QRect& lane,
                       const QColor& color);
@@ -91,6 +96,7 @@ private:
     bool m_fitToWidth = true;
     int64_t m_playhead = -1;
     TimeFormat m_timeFormat = TimeFormat::MinutesSeconds;
+    bool m_snapToZeroCrossings = false;
 
     // Mouse gesture in progress.
     bool m_dragging = false;
