@@ -12,14 +12,15 @@ void LoudnessMeter::Deleter::operator()(ebur128_state* state) const {
 LoudnessMeter::LoudnessMeter(ebur128_state* state, int channels)
     : m_state(state), m_channels(channels) {}
 
-Result<LoudnessMeter> LoudnessMeter::create(int channels, int sampleRateHz) {
+Result<LoudnessMeter> LoudnessMeter::create(int channels, int sampleRateHz, Measures measures) {
     if (channels < 1 || sampleRateHz < 1)
         return Error::internal(
             QStringLiteral("The loudness of audio with %1 channels at %2 Hz cannot be measured.")
                 .arg(channels)
                 .arg(sampleRateHz));
     ebur128_state* state = ebur128_init(unsigned(channels), static_cast<unsigned long>(sampleRateHz),
-                                        EBUR128_MODE_I | EBUR128_MODE_TRUE_PEAK);
+                                        measures == Measures::Loudness ? EBUR128_MODE_I
+                                                                       : EBUR128_MODE_TRUE_PEAK);
     if (!state)
         return Error::internal(QStringLiteral("The loudness meter could not be started."));
     return LoudnessMeter(state, channels);

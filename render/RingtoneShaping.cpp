@@ -1,6 +1,5 @@
 #include "render/RingtoneShaping.h"
 
-#include "platform/core/AtomicFile.h"
 #include "render/LoudnessMeter.h"
 
 #include <QDir>
@@ -97,6 +96,48 @@ double toDb(double amplitude) {
     return amplitude > 0 ? 20.0 * std::log10(amplitude) : -HUGE_VAL;
 }
 
+/// How far a true peak may lie above the highest sample near it. A 4x oversampled meter reads
+/// at most 3 dB more on a sine at a quarter of the rate; audio rarely comes near that.
+constexpr double kOvershootDb = 4.0;
+/// Frames fed before a run of chunks, so that the meter's filter does not start from silence
+/// at a loud sample (its ringing would read as a peak).
+constexpr int64_t kTruePeakLeadFrames = 64;
+
+/// The highest true peak of the chunks whose sample peak lies within kOvershootDb of the
+/// highest sample `samplePeak`: no other chunk can reach it. Each run of such chunks is
+/// measured with a meter of its own. `faded(from, to)` gives the samples of frames [from, to)
+/// (at most kChunkFrames).
+template <typename Faded>
+Result<double> truePeakNear(const std::vector<float>& chunkPeaks, float samplePeak, int channels,
+                            int rateHz, int64_t frames, Faded&& faded) {
+    const double threshold = samplePeak * std::pow(10.0, -kOvershootDb / 20.0);
+    double highest = samplePeak;
+    const int64_t chunks = int64_t(chunkPeaks.size());
+    for (int64_t first = 0; first < chunks; ++first) {
+        if (chunkPeaks[size_t(first)] < threshold)
+            continue;
+        int64_t last = first;
+        while (last + 1 < chunks && chunkPeaks[size_t(last + 1)] >= threshold)
+            ++last;
+        auto meter = LoudnessMeter::create(channels, rateHz, LoudnessMeter::Measures::TruePeak);
+        if (!meter.ok())
+            return meter.error();
+        const int64_t start = first * kChunkFrames;
+        const int64_t lead = std::min(start, kTruePeakLeadFrames);
+        if (lead > 0 && !meter->addFrames(faded(start - lead, start), lead))
+            return Error::internal(QStringLiteral("The loudness meter failed."));
+        for (int64_t from = start; from < std::min(frames, (last + 1) * kChunkFrames);
+             from += kChunkFrames) {
+            const int64_t to = std::min(frames, from + kChunkFrames);
+            if (!meter->addFrames(faded(from, to), to - from))
+                return Error::internal(QStringLiteral("The loudness meter failed."));
+        }
+        highest = std::max(highest, meter->truePeak());
+        first = last;
+    }
+    return highest;
+}
+
 } // namespace
 
 Result<ShapingOutcome> shapeWavFile(const QString& path, const RenderShaping& shaping) {
@@ -123,33 +164,64 @@ Result<ShapingOutcome> shapeWavFile(const QString& path, const RenderShaping& sh
         return qFromLittleEndian<qint16>(data + 2 * index);
     };
 
+    // The faded samples of frames [from, to), as floats in [-1, 1].
+    std::vector<float> chunk(size_t(kChunkFrames * channels));
+    const auto faded = [&](int64_t from, int64_t to) {
+        const bool flat = fade.flat(from, to);
+        float* out = chunk.data();
+        for (int64_t f = from; f < to; ++f) {
+            const float g = flat ? 1.0f : float(fade.at(f));
+            for (int c = 0; c < channels; ++c)
+                *out++ = float(sample(f * channels + c)) * (g / 32768.0f);
+        }
+        return chunk.data();
+    };
+
     double gain = 1.0;
     if (shaping.evenLoudness) {
-        auto meter = LoudnessMeter::create(channels, layout->sampleRateHz);
+        auto meter = LoudnessMeter::create(channels, layout->sampleRateHz,
+                                           LoudnessMeter::Measures::Loudness);
         if (!meter.ok())
             return meter.error();
-        std::vector<float> chunk(size_t(kChunkFrames * channels));
+        std::vector<float> chunkPeaks;
         for (int64_t from = 0; from < layout->frames; from += kChunkFrames) {
             const int64_t to = std::min(layout->frames, from + kChunkFrames);
-            const bool flat = fade.flat(from, to);
-            float* out = chunk.data();
-            for (int64_t f = from; f < to; ++f) {
-                const float g = flat ? 1.0f : float(fade.at(f));
-                for (int c = 0; c < channels; ++c)
-                    *out++ = float(sample(f * channels + c)) * (g / 32768.0f);
-            }
-            if (!meter->addFrames(chunk.data(), to - from))
+            const float* samples = faded(from, to);
+            float peak = 0;
+            for (int64_t i = 0; i < (to - from) * channels; ++i)
+                peak = std::max(peak, std::abs(samples[i]));
+            chunkPeaks.push_back(peak);
+            if (!meter->addFrames(samples, to - from))
                 return Error::internal(QStringLiteral("The loudness meter failed."));
         }
         outcome.loudnessBeforeLufs = meter->integratedLufs();
-        outcome.truePeakBeforeDbtp = toDb(meter->truePeak());
-        if (std::isfinite(outcome.loudnessBeforeLufs) && std::isfinite(outcome.truePeakBeforeDbtp)) {
-            outcome.gainDb = std::min(shaping.loudnessTargetLufs - outcome.loudnessBeforeLufs,
-                                      shaping.peakCeilingDbtp - outcome.truePeakBeforeDbtp);
+        const float samplePeak = *std::max_element(chunkPeaks.begin(), chunkPeaks.end());
+        if (std::isfinite(outcome.loudnessBeforeLufs) && samplePeak > 0) {
+            outcome.gainDb = shaping.loudnessTargetLufs - outcome.loudnessBeforeLufs;
+            // The true peak (four times the work of the loudness) matters only where the
+            // samples come near the ceiling, and only in chunks near the highest sample.
+            if (toDb(samplePeak) + outcome.gainDb > shaping.peakCeilingDbtp - kOvershootDb) {
+                const auto truePeak = truePeakNear(chunkPeaks, samplePeak, channels,
+                                                   layout->sampleRateHz, layout->frames, faded);
+                if (!truePeak.ok())
+                    return truePeak.error();
+                outcome.truePeakBeforeDbtp = toDb(*truePeak);
+                outcome.gainDb = std::min(outcome.gainDb,
+                                          shaping.peakCeilingDbtp - outcome.truePeakBeforeDbtp);
+            } else {
+                outcome.truePeakBeforeDbtp = toDb(samplePeak); // at least; no need to know more
+            }
             gain = std::pow(10.0, outcome.gainDb / 20.0);
         }
     }
 
+    // The file is the render's own scratch copy: only the changed runs of samples are written
+    // back, in place (a fade alone touches a few KB).
+    QFile out(path);
+    if (!out.open(QIODevice::ReadWrite))
+        return Error::environment(
+            QStringLiteral("The prepared audio %1 could not be rewritten.").arg(shown),
+            out.errorString());
     for (int64_t from = 0; from < layout->frames; from += kChunkFrames) {
         const int64_t to = std::min(layout->frames, from + kChunkFrames);
         const bool flat = fade.flat(from, to);
@@ -163,10 +235,14 @@ Result<ShapingOutcome> shapeWavFile(const QString& path, const RenderShaping& sh
                 qToLittleEndian<qint16>(qint16(std::clamp<long>(v, -32768, 32767)), data + 2 * i);
             }
         }
+        const qint64 offset = layout->dataOffset + from * channels * 2;
+        const qint64 length = (to - from) * channels * 2;
+        if (!out.seek(offset) || out.write(bytes.constData() + offset, length) != length)
+            return Error::environment(
+                QStringLiteral("The prepared audio %1 could not be rewritten.").arg(shown),
+                out.errorString());
     }
-
-    AtomicFile out(path);
-    if (!out.open() || !out.write(bytes) || !out.commit())
+    if (!out.flush())
         return Error::environment(
             QStringLiteral("The prepared audio %1 could not be rewritten.").arg(shown),
             out.errorString());

@@ -36,15 +36,17 @@ struct RenderShaping {
 struct ShapingOutcome {
     double gainDb = 0;                ///< applied to every sample; 0 without evening out
     double loudnessBeforeLufs = 0;    ///< measured after the fades (minus infinity for silence)
-    double truePeakBeforeDbtp = 0;    ///< likewise
+    /// Likewise; where the peaks were far below the ceiling, only the highest sample (the true
+    /// peak is then not needed).
+    double truePeakBeforeDbtp = 0;
 };
 
 /// Applies `shaping` to the 16-bit PCM WAV at `path`: each fade is a straight ramp of gain
 /// from 0 (first or last frame) towards 1 over its length (cut to the audio's length; where
 /// the two overlap their gains multiply), then one gain for the whole file brings the faded
 /// audio to the target loudness within the peak ceiling. Silence and audio shorter than
-/// 400 ms keep their level. The file is rewritten through a temporary file beside it, so on
-/// failure it is left as it was. Errors: a file that is not 16-bit PCM WAV (Internal: the
+/// 400 ms keep their level. The changed samples are written back in place (the file is the
+/// render's scratch copy; after a failed write it is incomplete, and so is the render). Errors: a file that is not 16-bit PCM WAV (Internal: the
 /// editor writes nothing else), a file that cannot be read or written. Blocks.
 Result<ShapingOutcome> shapeWavFile(const QString& path, const RenderShaping& shaping);
 
