@@ -5,6 +5,7 @@
 
 #include "platform/core/Result.h"
 #include "render/RingtoneFormat.h"
+#include "render/RingtoneShaping.h"
 
 #include <QString>
 
@@ -20,6 +21,9 @@ struct RenderChoices {
     QString bitrateText;                  ///< the bitrate list's selected text, e.g. "128"
     int channelsIndex = -1;               ///< position in the channels list: 0 mono, 1 stereo
     int sectionIndex = -1; ///< position in the section list: 0 whole song, 1 the selection
+    /// Fades and loudness for the rendered file (the editor's audio stays as it is). The peak
+    /// ceiling is the render's to set for the format.
+    RenderShaping shaping;
 };
 
 /// The editor, as the render uses it.
@@ -62,7 +66,7 @@ struct RenderReport {
 
 /// Renders the editor's audio with `choices` to `outputPath`. Sets RingtoneFile first. The
 /// temporary WAV is written to "output1-temp.wav" in the application folder (deleted first, left
-/// there after). The output is written beside `outputPath` under a temporary name and renamed
+/// there after, with the fades and loudness applied when chosen). The output is written beside `outputPath` under a temporary name and renamed
 /// over it only when complete, so on failure a file already at `outputPath` is untouched and no
 /// empty or partial file is left. Errors name what failed: the editor's save ("Nothing is
 /// selected..."), a missing encoder, the encoder's own error text, a folder that cannot be

@@ -1,11 +1,19 @@
 #include "app/ui/OptionsPage.h"
 
+#include "app/ui/EditingPage.h"
 #include "app/ui/PictureButton.h"
 #include "app/ui/Twips.h"
 #include "app/ui/WidgetMakers.h"
+#include "platform/audio/AudioDocument.h"
+#include "platform/editor/AudioEditor.h"
 #include "render/EncoderCommands.h"
+#include "render/RingtoneEstimate.h"
+#include "render/RingtoneShaping.h"
+#include "render/ui/RenderRingtone.h"
 
+#include <QCheckBox>
 #include <QComboBox>
+#include <QDoubleSpinBox>
 #include <QEvent>
 #include <QLabel>
 #include <QLineEdit>
@@ -84,6 +92,184 @@ OptionsPage::OptionsPage(QWidget* parent) : QWidget(parent)
     place(Command8, 1800, 2760, 1455, 1455);
     Command6 = makePictureButton(this, "Command6", QStringLiteral("ActiveSync transfer"));
     place(Command6, 3360, 2760, 1455, 1455);
+
+    buildRenderShaping();
+}
+
+// In the free column under the lists, right of the delivery buttons; after them in the tab
+// order.
+void OptionsPage::buildRenderShaping()
+{
+    FadeInCheck = new QCheckBox(QStringLiteral("Fade &in"), this);
+    FadeInCheck->setObjectName(QStringLiteral("FadeInCheck"));
+    place(FadeInCheck, 5520, 2400, 1575, 255);
+    FadeOutCheck = new QCheckBox(QStringLiteral("Fade &out"), this);
+    FadeOutCheck->setObjectName(QStringLiteral("FadeOutCheck"));
+    place(FadeOutCheck, 7200, 2400, 1815, 255);
+    FadeLengthLabel = makeLabel(this, "FadeLengthLabel", QStringLiteral("Fade &length (s):"));
+    place(FadeLengthLabel, 5520, 2790, 1575, 255);
+    FadeLengthBox = new QDoubleSpinBox(this);
+    FadeLengthBox->setObjectName(QStringLiteral("FadeLengthBox"));
+    FadeLengthBox->setAccessibleName(QStringLiteral("Fade length in seconds"));
+    FadeLengthBox->setRange(kFadeMinSeconds, kFadeMaxSeconds);
+    FadeLengthBox->setDecimals(1);
+    FadeLengthBox->setSingleStep(0.1);
+    FadeLengthBox->setValue(1.0);
+    place(FadeLengthBox, 7200, 2760, 1815, 315);
+    FadeLengthLabel->setBuddy(FadeLengthBox);
+    EvenLoudnessCheck = new QCheckBox(QStringLiteral("Even out lou&dness"), this);
+    EvenLoudnessCheck->setObjectName(QStringLiteral("EvenLoudnessCheck"));
+    EvenLoudnessCheck->setToolTip(
+        QStringLiteral("Brings the ringtone to %1 LUFS, with its peaks at most %2 dBTP")
+            .arg(kTargetLoudnessLufs)
+            .arg(kTruePeakCeilingDbtp));
+    place(EvenLoudnessCheck, 5520, 3240, 3495, 255);
+
+    // Selectable by keyboard, so Tab reaches it and a screen reader reads it out.
+    EstimateLabel = makeLabel(this, "EstimateLabel", QString());
+    EstimateLabel->setAccessibleName(QStringLiteral("Ringtone length and size"));
+    EstimateLabel->setWordWrap(true);
+    EstimateLabel->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    EstimateLabel->setTextFormat(Qt::PlainText);
+    EstimateLabel->setTextInteractionFlags(Qt::TextSelectableByMouse |
+                                           Qt::TextSelectableByKeyboard);
+    place(EstimateLabel, 5520, 3600, 3495, 1695);
+
+    const auto lengthUsed = [this] {
+        FadeLengthBox->setEnabled(FadeInCheck->isChecked() || FadeOutCheck->isChecked());
+    };
+    connect(FadeInCheck, &QCheckBox::toggled, this, lengthUsed);
+    connect(FadeOutCheck, &QCheckBox::toggled, this, lengthUsed);
+    lengthUsed();
+    setRenderShapingControls({FadeInCheck, FadeOutCheck, FadeLengthBox, EvenLoudnessCheck});
+
+    m_estimateTimer = new QTimer(this);
+    m_estimateTimer->setSingleShot(true);
+    m_estimateTimer->setInterval(50);
+    connect(m_estimateTimer, &QTimer::timeout, this, &OptionsPage::updateEstimate);
+    m_vorbisTimer = new QTimer(this);
+    m_vorbisTimer->setSingleShot(true);
+    m_vorbisTimer->setInterval(400);
+    connect(m_vorbisTimer, &QTimer::timeout, this, &OptionsPage::measureVorbisRate);
+    const auto changed = [this] {
+        if (!m_estimateTimer->isActive())
+            m_estimateTimer->start();
+    };
+    for (QRadioButton* option : {Option1, Option2, Option3})
+        connect(option, &QRadioButton::toggled, this, changed);
+    for (QComboBox* list : {Combo2, Combo3, Combo4})
+        connect(list, &QComboBox::currentIndexChanged, this, changed);
+
+    // The wizard makes the editing page first; its section choice and audio decide the length.
+    if (auto* editing = parentWidget() ? parentWidget()->findChild<EditingPage*>(
+                                             QString(), Qt::FindDirectChildrenOnly)
+                                       : nullptr)
+        followSection(editing->Combo1, editing->AE->document());
+    updateEstimate();
+}
+
+void OptionsPage::followSection(QComboBox* sectionChoice, AudioDocument* document)
+{
+    m_sectionChoice = sectionChoice;
+    m_document = document;
+    const auto changed = [this] {
+        if (!m_estimateTimer->isActive())
+            m_estimateTimer->start();
+    };
+    if (sectionChoice)
+        connect(sectionChoice, &QComboBox::currentIndexChanged, this, changed);
+    if (document) {
+        connect(document, &AudioDocument::selectionChanged, this, changed);
+        connect(document, &AudioDocument::contentChanged, this, [this, changed] {
+            ++m_contentVersion;
+            changed();
+        });
+        connect(document, &AudioDocument::loadFinished, this, changed);
+    }
+    updateEstimate();
+}
+
+/// The request for the choices as they are now; none, with `why` set, when there is nothing
+/// to estimate. `from` is the section's first frame in the document.
+std::optional<EstimateRequest> OptionsPage::currentRequest(int64_t& from, QString& why) const
+{
+    if (!m_document || m_document->isEmpty()) {
+        why = QStringLiteral("Open a song to see the ringtone's length and size.");
+        return std::nullopt;
+    }
+    const bool selectionOnly = m_sectionChoice && m_sectionChoice->currentIndex() == 1;
+    const Selection selection = m_document->selection();
+    if (selectionOnly && selection.isEmpty()) {
+        why = QStringLiteral(
+            "Select a section on the editing page to see the ringtone's length and size.");
+        return std::nullopt;
+    }
+    EstimateRequest request;
+    from = selectionOnly ? selection.start : 0;
+    request.frames = selectionOnly ? selection.length() : m_document->frameCount();
+    request.sourceRateHz = m_document->format().sampleRate;
+    request.sourceChannels = m_document->format().channels;
+    request.format = Option1->isChecked()   ? std::optional(RingtoneFormat::Wav)
+                     : Option2->isChecked() ? std::optional(RingtoneFormat::Mp3)
+                     : Option3->isChecked() ? std::optional(RingtoneFormat::Ogg)
+                                            : std::nullopt;
+    request.rateHz = sampleRateFromText(Combo2->currentText());
+    request.channels = channelsFromIndex(Combo4->currentIndex());
+    request.bitrateKbps = bitrateFromText(Combo3->currentText());
+    return request;
+}
+
+QString OptionsPage::vorbisKey(const EstimateRequest& request, int64_t from) const
+{
+    return QStringLiteral("%1 %2 %3 %4 %5 %6")
+        .arg(m_contentVersion)
+        .arg(from)
+        .arg(request.frames)
+        .arg(request.rateHz)
+        .arg(request.channels)
+        .arg(request.bitrateKbps);
+}
+
+void OptionsPage::updateEstimate()
+{
+    int64_t from = 0;
+    QString why;
+    std::optional<EstimateRequest> request = currentRequest(from, why);
+    if (!request) {
+        EstimateLabel->setText(why);
+        return;
+    }
+    if (request->format == RingtoneFormat::Ogg) {
+        if (vorbisKey(*request, from) == m_vorbis.key) {
+            request->vorbisBytesPerSecond = m_vorbis.bytesPerSecond;
+            request->vorbisHeaderBytes = m_vorbis.headerBytes;
+        } else {
+            m_vorbisTimer->start();
+        }
+    }
+    EstimateLabel->setText(estimateRingtone(*request).text());
+}
+
+void OptionsPage::measureVorbisRate()
+{
+    int64_t from = 0;
+    QString why;
+    const std::optional<EstimateRequest> request = currentRequest(from, why);
+    if (!request || request->format != RingtoneFormat::Ogg)
+        return;
+    if (m_document->isLoading()) {
+        m_vorbisTimer->start(); // the audio is not complete yet
+        return;
+    }
+    const auto measured = chimora::measureVorbisRate(
+        *m_document->snapshot(), from, from + request->frames,
+        {request->rateHz, request->channels, 0}, request->bitrateKbps);
+    // A failed measurement (oggenc missing or refusing) leaves the nominal size; the line says
+    // what the encoder will refuse.
+    m_vorbis.key = vorbisKey(*request, from);
+    m_vorbis.bytesPerSecond = measured.ok() ? measured->bytesPerSecond : 0;
+    m_vorbis.headerBytes = measured.ok() ? measured->headerBytes : 0;
+    updateEstimate();
 }
 
 void OptionsPage::fillLists()

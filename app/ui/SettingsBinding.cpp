@@ -2,18 +2,58 @@
 
 #include "app/Settings.h"
 #include "app/ui/OptionsPage.h"
+#include "platform/core/IniFile.h"
 
+#include <QCheckBox>
 #include <QComboBox>
+#include <QDoubleSpinBox>
 #include <QLineEdit>
 #include <QRadioButton>
+
+#include <cmath>
 
 namespace chimora {
 
 namespace {
 
+const QString RenderSection = QStringLiteral("Render");
+
 void selectIndex(QComboBox* list, int index)
 {
     list->setCurrentIndex(index >= 0 && index < list->count() ? index : -1);
+}
+
+void showRenderShaping(OptionsPage& page)
+{
+    if (SettingsFile.isEmpty())
+        return;
+    const IniFile ini(SettingsFile);
+    const auto on = [&](const char* key) {
+        return ini.value(RenderSection, QLatin1String(key)).toInt() == 1;
+    };
+    page.FadeInCheck->setChecked(on("FadeIn"));
+    page.FadeOutCheck->setChecked(on("FadeOut"));
+    page.EvenLoudnessCheck->setChecked(on("EvenLoudness"));
+    bool ok = false;
+    const double seconds = ini.value(RenderSection, QStringLiteral("FadeSeconds")).toDouble(&ok);
+    if (ok && std::isfinite(seconds))
+        page.FadeLengthBox->setValue(seconds); // the box keeps it within its range
+}
+
+void keepRenderShaping(const OptionsPage& page)
+{
+    if (SettingsFile.isEmpty())
+        return;
+    IniFile ini(SettingsFile);
+    const auto flag = [](const QCheckBox* box) {
+        return box->isChecked() ? QStringLiteral("1") : QStringLiteral("0");
+    };
+    ini.setValue(RenderSection, QStringLiteral("FadeIn"), flag(page.FadeInCheck));
+    ini.setValue(RenderSection, QStringLiteral("FadeOut"), flag(page.FadeOutCheck));
+    ini.setValue(RenderSection, QStringLiteral("FadeSeconds"),
+                 QString::number(page.FadeLengthBox->value(), 'f', 1));
+    ini.setValue(RenderSection, QStringLiteral("EvenLoudness"), flag(page.EvenLoudnessCheck));
+    ini.save();
 }
 
 } // namespace
@@ -30,6 +70,7 @@ void showSavedChoices(OptionsPage& page)
     selectIndex(page.Combo2, SampleRateIndex);
     selectIndex(page.Combo3, BitrateIndex);
     selectIndex(page.Combo4, ChannelsIndex);
+    showRenderShaping(page);
 }
 
 void keepChoices(const OptionsPage& page)
@@ -44,6 +85,7 @@ void keepChoices(const OptionsPage& page)
     SampleRateIndex = page.Combo2->currentIndex();
     BitrateIndex = page.Combo3->currentIndex();
     ChannelsIndex = page.Combo4->currentIndex();
+    keepRenderShaping(page);
 }
 
 } // namespace chimora

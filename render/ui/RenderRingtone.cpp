@@ -6,7 +6,9 @@
 #include "render/ui/Form3.h"
 
 #include <QApplication>
+#include <QCheckBox>
 #include <QComboBox>
+#include <QDoubleSpinBox>
 #include <QLabel>
 #include <QPointer>
 #include <QProgressBar>
@@ -24,6 +26,8 @@ namespace {
 
 struct RenderUi {
     RenderControls controls;
+    QPointer<QCheckBox> fadeIn, fadeOut, evenLoudness;
+    QPointer<QDoubleSpinBox> fadeSeconds;
     QPointer<Form3> progress; // shown only during a render
     QMetaObject::Connection tick;
     std::function<void(QMessageBox::Icon, const QString&)> messageHandler;
@@ -92,7 +96,27 @@ public:
     }
 };
 
+RenderShaping chosenShaping() {
+    const RenderUi& state = ui();
+    RenderShaping shaping;
+    const double seconds = state.fadeSeconds ? state.fadeSeconds->value() : 0.0;
+    if (state.fadeIn && state.fadeIn->isChecked())
+        shaping.fadeInSeconds = seconds;
+    if (state.fadeOut && state.fadeOut->isChecked())
+        shaping.fadeOutSeconds = seconds;
+    shaping.evenLoudness = state.evenLoudness && state.evenLoudness->isChecked();
+    return shaping;
+}
+
 } // namespace
+
+void setRenderShapingControls(const RenderShapingControls& controls) {
+    RenderUi& state = ui();
+    state.fadeIn = controls.fadeIn;
+    state.fadeOut = controls.fadeOut;
+    state.fadeSeconds = controls.fadeSeconds;
+    state.evenLoudness = controls.evenLoudness;
+}
 
 bool renderInProgress() {
     return ui().rendering;
@@ -136,6 +160,7 @@ bool RenderRingtone(const QString& outputPath) {
         choices.bitrateText = c.Combo3->currentText();
     choices.channelsIndex = c.Combo4 ? c.Combo4->currentIndex() : -1;
     choices.sectionIndex = c.Combo1 ? c.Combo1->currentIndex() : -1;
+    choices.shaping = chosenShaping();
 
     RenderEditor editor;
     editor.setFormat = c.setEditorFormat;

@@ -10,7 +10,9 @@
 #include <functional>
 #include <optional>
 
+class QCheckBox;
 class QComboBox;
+class QDoubleSpinBox;
 class QRadioButton;
 class QTimer;
 class QWidget;
@@ -39,6 +41,17 @@ struct RenderControls {
 /// Registers the wizard's controls (replacing earlier ones) and connects Timer4's tick, which
 /// moves the progress window's bar from EncodeStream's position and length.
 void setRenderControls(const RenderControls& controls);
+
+/// The options page's fade and loudness controls, read at the moment of each render like the
+/// controls above. The options page registers them itself (replacing earlier ones); a control
+/// that has been destroyed reads as not chosen.
+struct RenderShapingControls {
+    QCheckBox* fadeIn = nullptr;          ///< "Fade in"
+    QCheckBox* fadeOut = nullptr;         ///< "Fade out"
+    QDoubleSpinBox* fadeSeconds = nullptr; ///< length of each fade, seconds
+    QCheckBox* evenLoudness = nullptr;    ///< "Even out loudness"
+};
+void setRenderShapingControls(const RenderShapingControls& controls);
 
 /// The format of the format option that is set (Option1 WAV, Option2 MP3, Option3 OGG, tested
 /// in that order), or none.
