@@ -77,6 +77,12 @@ bool BassRecordDevice::isCapturing(DWORD channel)
     return BASS_ChannelIsActive(channel) == BASS_ACTIVE_PLAYING;
 }
 
+int64_t BassRecordDevice::capturedBytes(DWORD channel)
+{
+    const QWORD bytes = BASS_ChannelGetPosition(channel, 0);
+    return bytes == QWORD(-1) ? 0 : int64_t(bytes);
+}
+
 bool BassRecordDevice::encoderActive(DWORD channel)
 {
     return BASS_Encode_IsActive(channel) != 0;

@@ -29,6 +29,7 @@ public:
     bool stop(DWORD channel) override;
     bool free(DWORD channel) override;
     bool isCapturing(DWORD channel) override;
+    int64_t capturedBytes(DWORD channel) override;
     bool encoderActive(DWORD channel) override;
     int lastError() override;
     EncoderOutcome lastEncoderOutcome() override;

@@ -34,6 +34,8 @@ public:
     virtual bool free(DWORD channel) = 0;
     /// True while the channel captures.
     virtual bool isCapturing(DWORD channel) = 0;
+    /// Bytes the channel has captured so far.
+    virtual int64_t capturedBytes(DWORD channel) = 0;
     /// True while the channel's encoder runs and takes data.
     virtual bool encoderActive(DWORD channel) = 0;
     /// The code of the last failure (BASS_ErrorGetCode's codes).

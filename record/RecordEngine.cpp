@@ -146,6 +146,7 @@ void RecordEngine::StartRecording()
         close();
         return;
     }
+    m_lastCapturedBytes = 0;
     m_device.play(RecordChannel);
     m_startMs = m_clock();
     setElapsed(0);
@@ -158,11 +159,20 @@ EncoderOutcome RecordEngine::endChannel()
     EncoderOutcome outcome;
     if (RecordChannel) {
         m_device.stop(RecordChannel);
+        m_lastCapturedBytes = m_device.capturedBytes(RecordChannel);
         outcome = m_device.lastEncoderOutcome();
         m_device.free(RecordChannel);
         RecordChannel = 0;
     }
     return outcome;
+}
+
+int64_t RecordEngine::capturedFrames() const
+{
+    const int64_t bytes =
+        RecordChannel && m_state == State::Recording ? m_device.capturedBytes(RecordChannel)
+                                                     : m_lastCapturedBytes;
+    return bytes / 4;
 }
 
 void RecordEngine::close()

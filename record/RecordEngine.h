@@ -55,6 +55,10 @@ public:
     /// capture or encoder that ended on its own.
     void tick();
 
+    /// Frames (44100 a second) captured by the running recording, or by the last one once it
+    /// has ended.
+    int64_t capturedFrames() const;
+
     /// Loudest level (0..1) of the chosen input since the last call.
     float takePeak() { return m_device.takePeak(); }
 
@@ -90,6 +94,7 @@ private:
     int m_listed = 0;
     int64_t m_startMs = 0;
     bool m_reporting = false;
+    int64_t m_lastCapturedBytes = 0;
 };
 
 } // namespace chimora

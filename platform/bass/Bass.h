@@ -133,6 +133,7 @@ BOOL BASS_ChannelPlay(DWORD handle, BOOL restart);
 // encoder and waits for the encoder to finish its file; BASS_ChannelIsActive is
 // BASS_ACTIVE_PAUSED before BASS_ChannelPlay, BASS_ACTIVE_PLAYING while capturing and
 // BASS_ACTIVE_STOPPED once stopped, ended by its callback or dropped by the server;
+// BASS_ChannelGetPosition is the number of bytes captured so far (any thread);
 // BASS_StreamFree stops and frees it.
 
 namespace chimora::bass {

@@ -85,6 +85,7 @@ struct RecordChannel {
     int channels = 0;
     std::unique_ptr<CaptureStream> capture; // UI thread
     std::unique_ptr<EncoderFeed> encoder;
+    std::atomic<int64_t> bytesCaptured{0}; // kept when the capture is released
 
     ~RecordChannel() {
         capture.reset(); // no handler call after this, so the encoder can go
@@ -95,6 +96,7 @@ struct RecordChannel {
     bool onData(const char* data, size_t bytes) {
         if (encoder)
             encoder->push(data, bytes);
+        bytesCaptured += int64_t(bytes);
         return !proc || proc(handle, data, DWORD(bytes), user) != 0;
     }
 };
@@ -181,6 +183,16 @@ DWORD recordChannelIsActive(DWORD handle) {
     default:
         return BASS_ACTIVE_STOPPED;
     }
+}
+
+QWORD recordChannelPosition(DWORD handle, DWORD mode) {
+    auto channel = findRecordChannel(handle);
+    if (!channel)
+        return fail(BASS_ERROR_HANDLE, QWORD(-1));
+    if (mode != 0)
+        return fail(BASS_ERROR_ILLPARAM, QWORD(-1));
+    setError(BASS_OK);
+    return QWORD(channel->bytesCaptured.load());
 }
 
 HENCODE startRecordEncoder(DWORD handle, const EncoderCommand& command, DWORD flags) {

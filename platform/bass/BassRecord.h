@@ -13,6 +13,7 @@ bool isRecordChannel(DWORD handle);
 BOOL stopRecordChannel(DWORD handle);
 BOOL freeRecordChannel(DWORD handle);
 DWORD recordChannelIsActive(DWORD handle);
+QWORD recordChannelPosition(DWORD handle, DWORD mode);
 HENCODE startRecordEncoder(DWORD handle, const EncoderCommand& command, DWORD flags);
 DWORD recordEncoderIsActive(DWORD handle);
 

@@ -64,6 +64,8 @@ QWORD BASS_ChannelGetLength(DWORD handle, DWORD mode) {
 }
 
 QWORD BASS_ChannelGetPosition(DWORD handle, DWORD mode) {
+    if (detail::isRecordChannel(handle))
+        return detail::recordChannelPosition(handle, mode);
     DecodeChannel* channel = findChannel(handle);
     if (!channel)
         return fail(BASS_ERROR_HANDLE, QWORD(-1));

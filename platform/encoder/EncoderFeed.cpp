@@ -13,7 +13,7 @@ std::unique_ptr<EncoderFeed> EncoderFeed::start(const EncoderCommand& command, i
 }
 
 EncoderFeed::~EncoderFeed() {
-    if (!m_finished)
+    if (m_encoder && !m_finished)
         finish();
 }
 
