@@ -22,6 +22,15 @@ Error noSuchSource(const QString& source) {
     return Error::badInput(QStringLiteral("The sound input \"%1\" is not there any more.").arg(source));
 }
 
+// Waits for an operation that was just asked for (with the lock held).
+Result<void> await(PulseConnection& connection, pulse::OperationPtr op, int timeoutMs) {
+    if (!op)
+        return serverError(connection);
+    if (!connection.waitForOperation(std::move(op), timeoutMs))
+        return noAnswer();
+    return {};
+}
+
 struct VolumeReply {
     PulseConnection* connection;
     std::optional<pa_cvolume> volume;
@@ -40,10 +49,8 @@ Result<pa_cvolume> readVolume(PulseConnection& connection, const QString& source
             r->connection->signal();
         },
         &reply));
-    if (!op)
-        return serverError(connection);
-    if (!connection.waitForOperation(std::move(op), timeoutMs))
-        return noAnswer();
+    if (auto done = await(connection, std::move(op), timeoutMs); !done)
+        return done.error();
     if (!reply.volume)
         return noSuchSource(source);
     return *reply.volume;
@@ -76,10 +83,8 @@ Result<QList<PulseSource>> listSources(PulseConnection& connection, int timeoutM
             r->connection->signal();
         },
         &reply));
-    if (!op)
-        return serverError(connection);
-    if (!connection.waitForOperation(std::move(op), timeoutMs))
-        return noAnswer();
+    if (auto done = await(connection, std::move(op), timeoutMs); !done)
+        return done.error();
     if (reply.failed)
         return serverError(connection);
     return reply.sources;
@@ -124,10 +129,8 @@ Result<void> setSourceVolumePercent(PulseConnection& connection, const QString& 
             a->connection->signal();
         },
         &ack));
-    if (!op)
-        return serverError(connection);
-    if (!connection.waitForOperation(std::move(op), timeoutMs))
-        return noAnswer();
+    if (auto done = await(connection, std::move(op), timeoutMs); !done)
+        return done.error();
     if (!ack.success)
         return noSuchSource(source);
     return {};

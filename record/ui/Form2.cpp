@@ -12,9 +12,8 @@
 #include <QElapsedTimer>
 #include <QLabel>
 #include <QMessageBox>
-#include <QPainter>
+#include <QIcon>
 #include <QSlider>
-#include <QSvgRenderer>
 #include <QTimer>
 #include <QToolBar>
 #include <QToolButton>
@@ -30,12 +29,7 @@ namespace {
 
 QPixmap picture(const char* name)
 {
-    QSvgRenderer renderer(QStringLiteral(":/record/%1.svg").arg(QLatin1String(name)));
-    QPixmap pixmap(32, 32);
-    pixmap.fill(Qt::transparent);
-    QPainter painter(&pixmap);
-    renderer.render(&painter);
-    return pixmap;
+    return QIcon(QStringLiteral(":/record/%1.svg").arg(QLatin1String(name))).pixmap(32, 32);
 }
 
 QLabel* label(QWidget* parent, const char* name, const QString& text, QRect where)

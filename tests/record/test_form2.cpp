@@ -24,20 +24,12 @@
 #include <QtTest>
 
 using namespace chimora;
+using testsupport::pactl;
+using testsupport::recordStreamsOnServer;
 
 namespace {
 
-QString pactl(const QStringList& args)
-{
-    QString out;
-    testsupport::run(QStringLiteral("pactl"), args, &out, 10000);
-    return out;
-}
 
-int recordStreamsOnServer()
-{
-    return int(pactl({"list", "short", "source-outputs"}).count(QLatin1Char('\n')));
-}
 
 /// Accepts every message box that opens and keeps its texts.
 struct BoxAnswerer {

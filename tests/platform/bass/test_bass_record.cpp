@@ -16,15 +16,11 @@
 #include <mutex>
 
 using namespace chimora;
+using testsupport::pactl;
+using testsupport::recordStreamsOnServer;
 
 namespace {
 
-QString pactl(const QStringList& args)
-{
-    QString out;
-    testsupport::run(QStringLiteral("pactl"), args, &out, 10000);
-    return out;
-}
 
 QStringList serverDescriptions()
 {
@@ -86,10 +82,6 @@ struct ChannelGuard {
     ~ChannelGuard() { BASS_StreamFree(channel); }
 };
 
-int recordStreamsOnServer()
-{
-    return int(pactl({"list", "short", "source-outputs"}).count(QLatin1Char('\n')));
-}
 
 } // namespace
 
