@@ -114,6 +114,20 @@ bool havePulseServer()
     return !qEnvironmentVariableIsEmpty("PULSE_SERVER");
 }
 
+QString pactl(const QStringList& args)
+{
+    QString out;
+    run(QStringLiteral("pactl"), args, &out, 10000);
+    return out;
+}
+
+int recordStreamsOnServer()
+{
+    return int(pactl({QStringLiteral("list"), QStringLiteral("short"),
+                      QStringLiteral("source-outputs")})
+                   .count(QLatin1Char('\n')));
+}
+
 QString toolsFolder()
 {
     // The stand-ins are built beside the test programs; CTest also says so explicitly.

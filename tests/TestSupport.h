@@ -41,6 +41,12 @@ double zeroCrossingFrequency(const int16_t* samples, size_t count, int sampleRat
 /// True when the test PulseAudio daemon is reachable (PULSE_SERVER set by scripts/test).
 bool havePulseServer();
 
+/// Runs pactl against the test server and returns what it printed.
+QString pactl(const QStringList& args);
+
+/// Record streams (source outputs) on the test server, of every client.
+int recordStreamsOnServer();
+
 /// Folder of the small stand-in programs built for the process tests.
 QString toolsFolder();
 

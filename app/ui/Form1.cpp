@@ -13,6 +13,8 @@
 #include "platform/bass/Bass.h"
 #include "platform/editor/AudioEditor.h"
 #include "platform/bass/ErrorBox.h"
+#include "record/RecordState.h"
+#include "record/ui/Form2.h"
 #include "render/ui/RenderRingtone.h"
 #include "theme/ui/ThemeSupport.h"
 
@@ -42,7 +44,7 @@ namespace {
 // The audio layer must speak the interface we were built for; otherwise says so in a box.
 bool audioLayerVersionMatches()
 {
-    if (((BASS_GetVersion() >> 16) & 0xFFFF) == 0x0203)
+    if (HiWord(BASS_GetVersion()) == 0x0203)
         return true;
     QMessageBox::critical(nullptr, QStringLiteral("Chimora"),
                           QStringLiteral("An incorrect version of BASS.DLL was loaded"));
@@ -101,6 +103,7 @@ Form1::Form1(QWidget* parent) : QWidget(parent)
 
     m_delivery =
         std::make_unique<DeliveryActions>(this, editingPage, optionsPage, Timer4, &OutAudioFile);
+    connect(sourcePage->Command4, &QPushButton::clicked, this, &Form1::Command4_Click);
     connect(sourcePage->Command5, &QPushButton::clicked, this, &Form1::Command5_Click);
     connect(optionsPage->Command7, &QPushButton::clicked, this, &Form1::Command7_Click);
     connect(optionsPage->Command6, &QPushButton::clicked, this, &Form1::Command6_Click);
@@ -250,6 +253,21 @@ void Form1::Command3_Click()
 void Form1::Label38_Click()
 {
     QDesktopServices::openUrl(QUrl(QString::fromLatin1(ProductWebAddress)));
+}
+
+void Form1::Command4_Click()
+{
+    setEnabled(false);
+    auto* recorder = new Form2(this);
+    // Queued: the recording window has unloaded and is gone before the editor loads.
+    connect(
+        recorder, &Form2::recordingReady, this,
+        [this](const QString& path) {
+            fPos = qint16(fPos + 1);
+            showInEditor(path);
+        },
+        Qt::QueuedConnection);
+    recorder->show();
 }
 
 void Form1::Command5_Click()

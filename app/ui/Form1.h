@@ -70,6 +70,7 @@ public slots:
     void Command2_Click();
     void Command3_Click();
     void Label38_Click();
+    void Command4_Click();
     void Command5_Click();
     void Command7_Click();
     void Command6_Click();

@@ -11,6 +11,11 @@ using QWORD = uint64_t;
 using BOOL = int;
 using HSTREAM = DWORD;
 using HENCODE = DWORD;
+using HRECORD = DWORD;
+
+/// Called on the audio thread with each piece of captured 16-bit PCM of a recording channel;
+/// returning FALSE ends the recording. It must not touch windows or program state.
+using RECORDPROC = BOOL(HRECORD handle, const void* buffer, DWORD length, void* user);
 
 #ifndef FALSE
 #define FALSE 0
@@ -46,6 +51,11 @@ enum : DWORD {
     BASS_ENCODE_AUTOFREE = 0x40000, ///< the encoder is freed with its channel
     BASS_ACTIVE_STOPPED = 0,
     BASS_ACTIVE_PLAYING = 1,
+    BASS_ACTIVE_PAUSED = 3,
+    BASS_RECORD_PAUSE = 0x8000, ///< a recording starts paused (BASS_ChannelPlay starts it)
+    BASS_INPUT_OFF = 0x10000,   ///< input state: switched off
+    BASS_INPUT_ON = 0x20000,    ///< switches an input on
+    BASS_INPUT_LEVEL = 0x40000, ///< sets an input's level (0..100 in the low word)
 };
 
 /// Version of this audio layer; the high word is the interface version 0x0203.
@@ -89,6 +99,42 @@ BOOL BASS_ChannelStop(DWORD handle);
 /// Frees a stream and, with BASS_ENCODE_AUTOFREE, its encoder: the encoder's input is closed and
 /// the call waits (with a time limit) for it to exit. See BassEncode.h for the outcome.
 BOOL BASS_StreamFree(HSTREAM handle);
+
+// Recording (BassRecord.cpp). The inputs are the server's sources (monitors of the outputs
+// included) in the server's order, as of the last BASS_RecordGetInputName(0); every input index
+// refers to that listing. Exactly one input is switched on: the source this program records
+// from, which is the server's default source until another input is switched on. Switching
+// inputs changes nothing for other programs.
+
+/// Name of input `input` (the source's description; equal descriptions get " (2)", " (3)"),
+/// UTF-8, valid until the next listing; null past the last input or without a recording
+/// device. Input 0 lists the server's sources afresh.
+const char* BASS_RecordGetInputName(int input);
+
+/// State of an input: BASS_INPUT_OFF unless it is the one switched on, and its level (the
+/// source's volume in percent of normal volume, 0..100) in the low word. (DWORD)-1 on failure.
+DWORD BASS_RecordGetInput(int input);
+
+/// BASS_INPUT_ON: records from `input` from now on. BASS_INPUT_OFF on the input switched on:
+/// back to the server's default source (off on another input changes nothing).
+/// BASS_INPUT_LEVEL | n: sets the source's volume to n percent (held to 100), as a mixer does.
+BOOL BASS_RecordSetInput(int input, DWORD setting);
+
+/// Starts a recording channel: 16-bit PCM at `freq` and `chans` from the input switched on.
+/// `flags` may hold BASS_RECORD_PAUSE. `proc` (may be null) gets every piece of PCM on the audio
+/// thread. Returns the channel, or 0: BASS_ERROR_INIT (no recording device), BASS_ERROR_ILLPARAM,
+/// BASS_ERROR_DRIVER (the server has gone), BASS_ERROR_START (the input could not be opened).
+HRECORD BASS_RecordStart(DWORD freq, DWORD chans, DWORD flags, RECORDPROC* proc, void* user);
+
+/// Starts (or resumes) a paused recording channel. `restart` is not used.
+BOOL BASS_ChannelPlay(DWORD handle, BOOL restart);
+
+// On a recording channel: BASS_ChannelStop ends the capture, hands everything captured to its
+// encoder and waits for the encoder to finish its file; BASS_ChannelIsActive is
+// BASS_ACTIVE_PAUSED before BASS_ChannelPlay, BASS_ACTIVE_PLAYING while capturing and
+// BASS_ACTIVE_STOPPED once stopped, ended by its callback or dropped by the server;
+// BASS_ChannelGetPosition is the number of bytes captured so far (any thread);
+// BASS_StreamFree stops and frees it.
 
 namespace chimora::bass {
 /// Records `code` as the last error of this thread (the layer's own functions use this).

@@ -1,6 +1,7 @@
 #include "platform/bass/BassEncode.h"
 
 #include "platform/bass/BassChannels.h"
+#include "platform/bass/BassRecord.h"
 
 namespace chimora::bass {
 
@@ -16,6 +17,9 @@ using namespace chimora::bass;
 HENCODE BASS_Encode_Start(DWORD handle, const EncoderCommand& command, DWORD flags, void* proc,
                           void* user) {
     Q_UNUSED(user);
+    if (detail::isRecordChannel(handle))
+        return proc ? fail(BASS_ERROR_ILLPARAM, HENCODE(0))
+                    : detail::startRecordEncoder(handle, command, flags);
     detail::DecodeChannel* channel = detail::findChannel(handle);
     if (!channel)
         return fail(BASS_ERROR_HANDLE, HENCODE(0));
@@ -35,6 +39,8 @@ HENCODE BASS_Encode_Start(DWORD handle, const EncoderCommand& command, DWORD fla
 }
 
 DWORD BASS_Encode_IsActive(DWORD handle) {
+    if (detail::isRecordChannel(handle))
+        return detail::recordEncoderIsActive(handle);
     detail::DecodeChannel* channel = detail::findChannel(handle);
     if (!channel)
         return fail(BASS_ERROR_HANDLE, DWORD(BASS_ACTIVE_STOPPED));

@@ -28,5 +28,9 @@ EncoderOutcome lastEncoderOutcome();
 HENCODE BASS_Encode_Start(DWORD handle, const chimora::EncoderCommand& command, DWORD flags,
                           void* proc, void* user);
 
-/// Non-zero (BASS_ACTIVE_PLAYING) while the channel's encoder runs and takes data.
+/// On a recording channel (BassRecord.cpp) the encoder gets the WAV header and then every piece
+/// captured, written by a thread of its own; it is finished by BASS_ChannelStop.
+///
+/// Non-zero (BASS_ACTIVE_PLAYING) while the channel's encoder runs and takes data. For a
+/// recording channel any thread may ask (its callback does, on the audio thread).
 DWORD BASS_Encode_IsActive(DWORD handle);

@@ -2,6 +2,7 @@
 // feeding the stream's encoder.
 #include "platform/bass/BassStream.h"
 #include "platform/bass/BassChannels.h"
+#include "platform/bass/BassRecord.h"
 
 #include <QFile>
 
@@ -42,6 +43,8 @@ DWORD BASS_ChannelGetData(DWORD handle, void* buffer, DWORD length) {
 }
 
 DWORD BASS_ChannelIsActive(DWORD handle) {
+    if (detail::isRecordChannel(handle))
+        return detail::recordChannelIsActive(handle);
     DecodeChannel* channel = findChannel(handle);
     if (!channel)
         return fail(BASS_ERROR_HANDLE, DWORD(BASS_ACTIVE_STOPPED));
@@ -61,6 +64,8 @@ QWORD BASS_ChannelGetLength(DWORD handle, DWORD mode) {
 }
 
 QWORD BASS_ChannelGetPosition(DWORD handle, DWORD mode) {
+    if (detail::isRecordChannel(handle))
+        return detail::recordChannelPosition(handle, mode);
     DecodeChannel* channel = findChannel(handle);
     if (!channel)
         return fail(BASS_ERROR_HANDLE, QWORD(-1));
@@ -71,6 +76,8 @@ QWORD BASS_ChannelGetPosition(DWORD handle, DWORD mode) {
 }
 
 BOOL BASS_ChannelStop(DWORD handle) {
+    if (detail::isRecordChannel(handle))
+        return detail::stopRecordChannel(handle);
     DecodeChannel* channel = findChannel(handle);
     if (!channel)
         return fail(BASS_ERROR_HANDLE, BOOL(FALSE));
@@ -82,6 +89,8 @@ BOOL BASS_ChannelStop(DWORD handle) {
 }
 
 BOOL BASS_StreamFree(HSTREAM handle) {
+    if (detail::isRecordChannel(handle))
+        return detail::freeRecordChannel(handle);
     if (!detail::removeChannel(handle))
         return fail(BASS_ERROR_HANDLE, BOOL(FALSE));
     setError(BASS_OK);

@@ -1,0 +1,77 @@
+// "Record new file" in the wizard: the recording window over a disabled wizard, and a recording
+// that ends in the editor on the editing page; closing the window instead leaves the wizard on
+// the source page.
+
+#include "TestSupport.h"
+#include "app/ui/EditingPage.h"
+#include "app/ui/Form1.h"
+#include "app/ui/PictureButton.h"
+#include "app/ui/SourcePage.h"
+#include "app/ui/Startup.h"
+#include "platform/audio/AudioDocument.h"
+#include "platform/core/AppFolder.h"
+#include "platform/editor/AudioEditor.h"
+#include "record/ui/Form2.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QPointer>
+#include <QTemporaryDir>
+#include <QtTest>
+
+using namespace chimora;
+
+class TestRecording : public QObject {
+    Q_OBJECT
+    QTemporaryDir m_dir;
+    std::unique_ptr<Form1> m_wizard;
+
+    Form2* openRecorder()
+    {
+        QTest::mouseClick(m_wizard->sourcePage->Command4, Qt::LeftButton);
+        return m_wizard->findChild<Form2*>();
+    }
+
+private slots:
+    void initTestCase()
+    {
+        if (!testsupport::havePulseServer())
+            QSKIP("the test audio server is not running (scripts/test starts it)");
+        setAppFolderForTesting(m_dir.path());
+        m_wizard = StartChimora();
+        QVERIFY(m_wizard);
+    }
+
+    void closingTheWindowStaysOnTheSourcePage()
+    {
+        QPointer<Form2> form = openRecorder();
+        QVERIFY(form && form->isVisible());
+        QVERIFY(!m_wizard->isEnabled());
+        form->close();
+        QTRY_VERIFY(!form);
+        QVERIFY(m_wizard->isEnabled());
+        QCOMPARE(m_wizard->fPos, qint16(0));
+        QVERIFY(m_wizard->mainP[0]->isVisible());
+    }
+
+    void aRecordingEndsInTheEditor()
+    {
+        QPointer<Form2> form = openRecorder();
+        QVERIFY(form);
+        form->toolbarButton(1)->trigger();
+        QTRY_VERIFY_WITH_TIMEOUT(form->engine()->capturedFrames() >= 44100, 30000);
+        form->toolbarButton(2)->trigger();
+        QTRY_COMPARE(m_wizard->fPos, qint16(1));
+        QVERIFY(!form);
+        QVERIFY(m_wizard->isEnabled());
+        QVERIFY(m_wizard->mainP[1]->isVisible());
+        QCOMPARE(m_wizard->SrcAudioFile, appFilePath(QStringLiteral("temp.mp3")));
+        AudioDocument* doc = m_wizard->editingPage->AE->document();
+        doc->waitForLoad();
+        QTRY_VERIFY(doc->frameCount() >= 44100 - 2304);
+        QCOMPARE(doc->format().sampleRate, 44100);
+    }
+};
+
+QTEST_MAIN(TestRecording)
+#include "test_recording.moc"
