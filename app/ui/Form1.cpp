@@ -102,6 +102,7 @@ Form1::Form1(QWidget* parent) : QWidget(parent)
         std::make_unique<DeliveryActions>(this, editingPage, optionsPage, Timer4, &OutAudioFile);
     connect(sourcePage->Command5, &QPushButton::clicked, this, &Form1::Command5_Click);
     connect(optionsPage->Command7, &QPushButton::clicked, this, &Form1::Command7_Click);
+    connect(optionsPage->Command8, &QPushButton::clicked, this, &Form1::Command8_Click);
 
     // The footer is raised last so its buttons follow the page's controls in the tab order.
     pFooter->raise();
@@ -268,6 +269,11 @@ void Form1::showInEditor(const QString& path)
 void Form1::Command7_Click()
 {
     m_delivery->saveAsFile();
+}
+
+void Form1::Command8_Click()
+{
+    m_delivery->emailRingtone();
 }
 
 void Form1::closeEvent(QCloseEvent* event)

@@ -72,6 +72,7 @@ public slots:
     void Label38_Click();
     void Command5_Click();
     void Command7_Click();
+    void Command8_Click();
 
 protected:
     void closeEvent(QCloseEvent* event) override;
