@@ -15,6 +15,10 @@
 #include <QTest>
 #include <QTimer>
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+
 namespace mailtest {
 
 namespace {
@@ -57,6 +61,32 @@ QString fileSha256(const QString& path)
     file.open(QIODevice::ReadOnly);
     return QString::fromLatin1(
         QCryptographicHash::hash(file.readAll(), QCryptographicHash::Sha256).toHex());
+}
+
+namespace {
+// A socket bound to a free loopback port; returns the port.
+int bindLoopback(chimora::UniqueFd* fd)
+{
+    *fd = chimora::UniqueFd(::socket(AF_INET, SOCK_STREAM, 0));
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t len = sizeof a;
+    ::bind(fd->get(), reinterpret_cast<sockaddr*>(&a), len);
+    ::getsockname(fd->get(), reinterpret_cast<sockaddr*>(&a), &len);
+    return ntohs(a.sin_port);
+}
+} // namespace
+
+SilentServer::SilentServer()
+{
+    port = bindLoopback(&fd);
+    ::listen(fd.get(), 4);
+}
+
+int closedPort(chimora::UniqueFd* holder)
+{
+    return bindLoopback(holder);
 }
 
 void writeAccount(const QString& settingsFile, const chimora::MailAccount& account)

@@ -4,6 +4,7 @@
 // dialogs and message boxes the e-mail window shows, as a user would.
 
 #include "mail/MAPISession1.h"
+#include "platform/core/UniqueFd.h"
 
 #include <QByteArray>
 #include <QJsonObject>
@@ -35,6 +36,16 @@ QJsonObject readMessage(const QString& path);
 
 /// SHA-256 of a file, in hex.
 QString fileSha256(const QString& path);
+
+/// A loopback port that takes connections (the kernel completes them) but never says a word.
+struct SilentServer {
+    SilentServer();
+    chimora::UniqueFd fd;
+    int port = 0;
+};
+
+/// A loopback port nobody listens on (connecting is refused) while `holder` keeps it bound.
+int closedPort(chimora::UniqueFd* holder);
 
 /// Writes [Mail] of `settingsFile`.
 void writeAccount(const QString& settingsFile, const chimora::MailAccount& account);

@@ -8,7 +8,6 @@
 #include "mail/ui/SendMailMessage.h"
 #include "mail_support.h"
 #include "platform/core/IniFile.h"
-#include "platform/core/UniqueFd.h"
 
 #include <QApplication>
 #include <QFile>
@@ -18,10 +17,6 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
-
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
 
 using namespace chimora;
 using namespace mailtest;
@@ -170,15 +165,8 @@ private slots:
     {
         // A server that takes the connection and never answers: the send waits for the stall
         // limit, and meanwhile the window's events go on.
-        UniqueFd listener(::socket(AF_INET, SOCK_STREAM, 0));
-        sockaddr_in a{};
-        a.sin_family = AF_INET;
-        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        socklen_t len = sizeof a;
-        ::bind(listener.get(), reinterpret_cast<sockaddr*>(&a), len);
-        ::listen(listener.get(), 4);
-        ::getsockname(listener.get(), reinterpret_cast<sockaddr*>(&a), &len);
-        WriteIniValue("Mail", "Server", "smtp://127.0.0.1:" + QString::number(ntohs(a.sin_port)),
+        const SilentServer silent;
+        WriteIniValue("Mail", "Server", "smtp://127.0.0.1:" + QString::number(silent.port),
                       m_settings);
         open({"fan@example.org", "s", "b"});
         m_form->MAPISession1.setLimits({3000, 1});

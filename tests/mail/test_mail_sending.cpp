@@ -7,7 +7,6 @@
 #include "mail/PasswordStore.h"
 #include "mail_support.h"
 #include "platform/core/IniFile.h"
-#include "platform/core/UniqueFd.h"
 
 #include <QCoreApplication>
 #include <QFile>
@@ -15,47 +14,9 @@
 #include <QTemporaryDir>
 #include <QTest>
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-
 using namespace chimora;
 using namespace mailtest;
 
-namespace {
-
-// A port that takes connections (the kernel completes them) but never says a word.
-struct SilentServer {
-    UniqueFd fd;
-    int port = 0;
-    SilentServer()
-    {
-        fd = UniqueFd(::socket(AF_INET, SOCK_STREAM, 0));
-        sockaddr_in a{};
-        a.sin_family = AF_INET;
-        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        socklen_t len = sizeof a;
-        ::bind(fd.get(), reinterpret_cast<sockaddr*>(&a), len);
-        ::listen(fd.get(), 4);
-        ::getsockname(fd.get(), reinterpret_cast<sockaddr*>(&a), &len);
-        port = ntohs(a.sin_port);
-    }
-};
-
-// A port nobody listens on: bound, never listened to, so connecting is refused.
-int closedPort(UniqueFd* holder)
-{
-    *holder = UniqueFd(::socket(AF_INET, SOCK_STREAM, 0));
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t len = sizeof a;
-    ::bind(holder->get(), reinterpret_cast<sockaddr*>(&a), len);
-    ::getsockname(holder->get(), reinterpret_cast<sockaddr*>(&a), &len);
-    return ntohs(a.sin_port);
-}
-
-} // namespace
 
 class TestMailSending : public QObject {
     Q_OBJECT
