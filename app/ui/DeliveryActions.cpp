@@ -3,6 +3,8 @@
 #include "app/ui/EditingPage.h"
 #include "app/ui/OptionsPage.h"
 #include "device/ui/Form4.h"
+#include "app/Settings.h"
+#include "mail/ui/Form5.h"
 #include "platform/core/AppFolder.h"
 #include "platform/editor/AudioEditor.h"
 #include "render/RenderState.h"
@@ -10,6 +12,8 @@
 #include "render/ui/RenderRingtone.h"
 
 #include <QCoreApplication>
+#include <QMessageBox>
+
 #include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
@@ -71,6 +75,18 @@ void DeliveryActions::saveAsFile()
     RenderRingtone(withRingtoneExtension(chosen, *format));
 }
 
+namespace {
+
+// The e-mail attachment is "<name><extension>" in the application folder: a name holding a
+// folder separator, or naming the folder itself or its parent, would put it elsewhere.
+bool isPlainFileName(const QString& name)
+{
+    return !name.isEmpty() && !name.contains(QLatin1Char('/')) && !name.contains(QChar(0)) &&
+           name != QLatin1String(".") && name != QLatin1String("..");
+}
+
+} // namespace
+
 void DeliveryActions::transferToDevice()
 {
     const std::optional<RingtoneFormat> format = chosenRingtoneFormat();
@@ -85,6 +101,35 @@ void DeliveryActions::transferToDevice()
                                          ringtoneExtension(*format)});
     browser->show();
     QCoreApplication::processEvents();
+}
+
+void DeliveryActions::emailRingtone()
+{
+    const std::optional<RingtoneFormat> format = chosenRingtoneFormat();
+    if (!format)
+        return;
+    const QString name = m_options->Text1->text();
+    if (!isPlainFileName(name)) {
+        QMessageBox::warning(m_wizard, QStringLiteral("Chimora"),
+                             QStringLiteral("The ringtone name \"%1\" cannot be used as a file "
+                                            "name. Enter a name without \"/\" that is not "
+                                            "\".\" or \"..\".")
+                                 .arg(name));
+        return;
+    }
+    // Opening the window after a failed render would send an older ringtone.
+    if (!RenderRingtone(appFilePath(name + ringtoneExtension(*format))))
+        return;
+    QCoreApplication::processEvents();
+
+    m_wizard->setEnabled(false);
+    auto* form = new Form5(m_wizard, {MailAddress, MailSubject, MailMessage}, RingtoneFile,
+                           SettingsFile, [](const MailTexts& texts) {
+                               MailAddress = texts.address;
+                               MailSubject = texts.subject;
+                               MailMessage = texts.message;
+                           });
+    form->showOverOwner();
 }
 
 } // namespace chimora

@@ -1,6 +1,6 @@
 #pragma once
-// What the delivery buttons of the options page do with the ringtone: "Save as file" now;
-// "Email ringtone" and "ActiveSync transfer" open their windows from here.
+// What the delivery buttons of the options page do with the ringtone: "Save as file",
+// "Email ringtone"; "ActiveSync transfer" opens its window from here.
 
 #include <QString>
 
@@ -30,6 +30,11 @@ public:
     /// Renders the ringtone for the upload into the application folder and, when that worked,
     /// disables the wizard and opens the device browser over it.
     void transferToDevice();
+    /// Renders the ringtone as "<name><extension>" in the application folder and opens the
+    /// e-mail window with it, owned by the wizard, which stays disabled until the window goes.
+    /// A name that is no file name of that folder is refused with a message, and nothing
+    /// opens after a render that failed.
+    void emailRingtone();
 
 private:
     QWidget* m_wizard;

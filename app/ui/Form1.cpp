@@ -107,6 +107,7 @@ Form1::Form1(QWidget* parent) : QWidget(parent)
     connect(sourcePage->Command5, &QPushButton::clicked, this, &Form1::Command5_Click);
     connect(optionsPage->Command7, &QPushButton::clicked, this, &Form1::Command7_Click);
     connect(optionsPage->Command6, &QPushButton::clicked, this, &Form1::Command6_Click);
+    connect(optionsPage->Command8, &QPushButton::clicked, this, &Form1::Command8_Click);
 
     // The footer is raised last so its buttons follow the page's controls in the tab order.
     pFooter->raise();
@@ -301,6 +302,11 @@ void Form1::Command7_Click()
 void Form1::Command6_Click()
 {
     m_delivery->transferToDevice();
+}
+
+void Form1::Command8_Click()
+{
+    m_delivery->emailRingtone();
 }
 
 void Form1::closeEvent(QCloseEvent* event)

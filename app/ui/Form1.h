@@ -74,6 +74,7 @@ public slots:
     void Command5_Click();
     void Command7_Click();
     void Command6_Click();
+    void Command8_Click();
 
 protected:
     void closeEvent(QCloseEvent* event) override;

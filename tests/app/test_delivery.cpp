@@ -1,7 +1,9 @@
-// "Save as file" from the options page through the real editor, renderer and encoders: the
-// save dialog, the extension rule, and a ringtone of exactly the chosen section.
+// "Save as file" and "Email ringtone" from the options page through the real editor, renderer
+// and encoders: the save dialog, the extension rule, a ringtone of exactly the chosen section,
+// and the e-mail window opened over the wizard with the rendered attachment.
 
 #include "TestSupport.h"
+#include "app/Settings.h"
 #include "app/ui/EditingPage.h"
 #include "app/ui/Form1.h"
 #include "app/ui/OptionsPage.h"
@@ -11,6 +13,7 @@
 #include "platform/editor/AudioEditor.h"
 #include "render/RenderState.h"
 #include "render/ui/RenderRingtone.h"
+#include "mail/ui/Form5.h"
 #include "wizard_support.h"
 
 #include <QApplication>
@@ -18,6 +21,7 @@
 #include <QDir>
 #include <QFileDialog>
 #include <QLineEdit>
+#include <QPlainTextEdit>
 #include <QRadioButton>
 #include <QTemporaryDir>
 #include <QTest>
@@ -138,6 +142,77 @@ private slots:
         QVERIFY(triedDuringRender);
         QVERIFY(m_wizard->isVisible());
         QCOMPARE(wizardtest::readFile(settings), before);
+    }
+
+    static Form5* openMailWindow()
+    {
+        for (QWidget* w : QApplication::topLevelWidgets()) {
+            if (auto* form = qobject_cast<Form5*>(w); form && form->isVisible())
+                return form;
+        }
+        return nullptr;
+    }
+
+    void emailRendersIntoTheAppFolderAndOpensTheWindow()
+    {
+        m_wizard->optionsPage->Option3->setChecked(true);
+        m_wizard->optionsPage->Combo2->setCurrentIndex(2);
+        m_wizard->optionsPage->Combo3->setCurrentIndex(10);
+        m_wizard->editingPage->Combo1->setCurrentIndex(0);
+        m_wizard->optionsPage->Text1->setText("ringtone");
+        MailAddress = "fan@example.org";
+        MailSubject = "My tone";
+        MailMessage = "line one\nline two";
+        m_messages.clear();
+        QTest::mouseClick(m_wizard->optionsPage->Command8, Qt::LeftButton);
+
+        const QString file = m_dir.filePath("app/ringtone.ogg");
+        QCOMPARE(RingtoneFile, file);
+        QCOMPARE(testsupport::probe(file).codec, QString("vorbis"));
+        Form5* form = openMailWindow();
+        QVERIFY(form);
+        QCOMPARE(form->parentWidget(), m_wizard.get());
+        QVERIFY(!m_wizard->isEnabled());
+        QVERIFY(form->isEnabled());
+        QCOMPARE(form->txtAddress1->text(), MailAddress);
+        QCOMPARE(form->txtMessage->toPlainText(), MailMessage);
+        form->txtSubject->setText("edited");
+        form->Command2->click();
+        QTRY_VERIFY(!openMailWindow());
+        QVERIFY(m_wizard->isEnabled());
+        QCOMPARE(MailSubject, QString("edited"));
+    }
+
+    void emailOpensNothingForABadNameOrAFailedRender_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<bool>("refusedBeforeRender");
+        QTest::newRow("folder separator") << "../escape" << true;
+        QTest::newRow("dot") << "." << true;
+        QTest::newRow("dot dot") << ".." << true;
+        QTest::newRow("empty") << "" << true;
+        QTest::newRow("too long for a file name") << QString(300, 'x') << false;
+    }
+    void emailOpensNothingForABadNameOrAFailedRender()
+    {
+        QFETCH(QString, name);
+        QFETCH(bool, refusedBeforeRender);
+        m_wizard->optionsPage->Option1->setChecked(true);
+        m_wizard->optionsPage->Text1->setText(name);
+        RingtoneFile = "untouched";
+        m_messages.clear();
+        wizardtest::MessageBoxAnswer box;
+        if (refusedBeforeRender)
+            box.arm();
+        QTest::mouseClick(m_wizard->optionsPage->Command8, Qt::LeftButton);
+        if (refusedBeforeRender) {
+            QCOMPARE(RingtoneFile, QString("untouched"));
+            QVERIFY(box.text.contains("cannot be used as a file name"));
+        } else {
+            QCOMPARE(m_messages.size(), 1); // the render's own message
+        }
+        QVERIFY(!openMailWindow());
+        QVERIFY(m_wizard->isEnabled());
     }
 
     void cleanupTestCase()

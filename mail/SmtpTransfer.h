@@ -1,0 +1,55 @@
+#pragma once
+// Talking to the mail server over SMTP through libcurl: checking a login and sending one
+// message with one attachment. Both block until the server has answered or a time limit has
+// passed; they touch no program state and may run on any thread.
+
+#include "mail/MailAccount.h"
+#include "mail/MailHeaders.h"
+#include "mail/MailStep.h"
+
+#include <QByteArray>
+#include <QList>
+#include <QString>
+
+namespace chimora {
+
+/// How long a dead or silent server may keep us waiting.
+struct SmtpLimits {
+    int connectMs = 10000;  ///< to open the connection (TCP and TLS)
+    int stallSeconds = 15;  ///< without an answer or any progress, at any point of the talk
+};
+
+/// Everything needed to reach and log in to the server.
+struct SmtpConnection {
+    QString url;      ///< smtp://host:port or smtps://host:port (see connectionUrl)
+    MailSecurity security = MailSecurity::StartTls;
+    QString user;     ///< empty: no login
+    QString password;
+    QString caFile;   ///< extra certificate authority file, trusted beside the system's ones
+    SmtpLimits limits;
+};
+
+/// One message: a text body and at most one attachment.
+struct OutgoingMessage {
+    Mailbox from;
+    QList<Mailbox> to;
+    QString subject;
+    QString body;           ///< UTF-8 text; line breaks of any kind are sent as CRLF
+    QString attachmentPath; ///< read whole when the message is sent; empty: none
+};
+
+/// The header lines of `message` (From, To, Subject, Date, Message-ID, MIME-Version), each
+/// without its final CRLF. Exposed for the tests.
+QList<QByteArray> messageHeaderLines(const OutgoingMessage& message, const QDateTime& date);
+
+/// Connects, secures the connection as asked and logs in, then disconnects. Succeeds at once
+/// when the connection has no user. LoginFailure when the server refused the login; Failure
+/// for everything else (unreachable, time limit, certificate, no STARTTLS).
+MailStep checkSmtpLogin(const SmtpConnection& connection);
+
+/// Sends `message`. AttachmentNotFound / AttachmentOpenFailure when the attachment cannot be
+/// read; UnknownRecipient when the server refused the recipient; LoginFailure when it refused
+/// the login; Failure otherwise. The error's detail holds libcurl's and the server's words.
+MailStep sendSmtpMessage(const SmtpConnection& connection, const OutgoingMessage& message);
+
+} // namespace chimora
