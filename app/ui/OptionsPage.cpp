@@ -133,6 +133,7 @@ void OptionsPage::buildRenderShaping()
     EstimateLabel->setTextFormat(Qt::PlainText);
     EstimateLabel->setTextInteractionFlags(Qt::TextSelectableByMouse |
                                            Qt::TextSelectableByKeyboard);
+    EstimateLabel->setFocusPolicy(Qt::StrongFocus);
     place(EstimateLabel, 5520, 3600, 3495, 1695);
 
     const auto lengthUsed = [this] {
