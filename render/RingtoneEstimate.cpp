@@ -182,8 +182,8 @@ QString RingtoneEstimate::text() const {
     QString line = lengthText(seconds);
     if (bytes > 0)
         line += QStringLiteral(", ") + sizeText(bytes);
-    for (const QString& warning : warnings)
-        line += QLatin1Char(' ') + warning;
+    if (!warnings.isEmpty())
+        line += QStringLiteral(". ") + warnings.join(QLatin1Char(' '));
     return line;
 }
 

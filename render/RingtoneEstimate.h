@@ -44,7 +44,7 @@ struct RingtoneEstimate {
     int bitrateKbps = 0; ///< likewise; 0 for WAV
     QStringList warnings; ///< sentences, most important first
 
-    /// "0:28.4, about 450 KB", followed by the warnings. KB and MB are 1024 bytes and 1024 KB.
+    /// "0:28.4, about 450 KB", then ". " and the warnings when there are any. KB and MB are 1024 bytes and 1024 KB.
     QString text() const;
 };
 

@@ -133,6 +133,7 @@ void OptionsPage::buildRenderShaping()
     EstimateLabel->setTextFormat(Qt::PlainText);
     EstimateLabel->setTextInteractionFlags(Qt::TextSelectableByMouse |
                                            Qt::TextSelectableByKeyboard);
+    EstimateLabel->setFocusPolicy(Qt::StrongFocus);
     place(EstimateLabel, 5520, 3600, 3495, 1695);
 
     const auto lengthUsed = [this] {
@@ -151,10 +152,7 @@ void OptionsPage::buildRenderShaping()
     m_vorbisTimer->setSingleShot(true);
     m_vorbisTimer->setInterval(400);
     connect(m_vorbisTimer, &QTimer::timeout, this, &OptionsPage::measureVorbisRate);
-    const auto changed = [this] {
-        if (!m_estimateTimer->isActive())
-            m_estimateTimer->start();
-    };
+    const auto changed = [this] { scheduleEstimate(); };
     for (QRadioButton* option : {Option1, Option2, Option3})
         connect(option, &QRadioButton::toggled, this, changed);
     for (QComboBox* list : {Combo2, Combo3, Combo4})
@@ -172,10 +170,7 @@ void OptionsPage::followSection(QComboBox* sectionChoice, AudioDocument* documen
 {
     m_sectionChoice = sectionChoice;
     m_document = document;
-    const auto changed = [this] {
-        if (!m_estimateTimer->isActive())
-            m_estimateTimer->start();
-    };
+    const auto changed = [this] { scheduleEstimate(); };
     if (sectionChoice)
         connect(sectionChoice, &QComboBox::currentIndexChanged, this, changed);
     if (document) {
@@ -187,6 +182,13 @@ void OptionsPage::followSection(QComboBox* sectionChoice, AudioDocument* documen
         connect(document, &AudioDocument::loadFinished, this, changed);
     }
     updateEstimate();
+}
+
+// Not restarted by each change, so a load's stream of progress still shows.
+void OptionsPage::scheduleEstimate()
+{
+    if (!m_estimateTimer->isActive())
+        m_estimateTimer->start();
 }
 
 /// The request for the choices as they are now; none, with `why` set, when there is nothing

@@ -14,6 +14,8 @@
 #include "wizard_support.h"
 
 #include <QApplication>
+#include <QCheckBox>
+#include <QDoubleSpinBox>
 #include <QComboBox>
 #include <QDir>
 #include <QFile>
@@ -220,6 +222,7 @@ private slots:
         QVERIFY(w);
         w->activateWindow();
         QApplication::setActiveWindow(w.get());
+        w->optionsPage->FadeInCheck->setChecked(true); // the fade length is used only then
         for (qint16 page : {qint16(0), qint16(1), qint16(2)}) {
             w->fPos = page;
             w->ShowFrame(page);
@@ -239,7 +242,10 @@ private slots:
                 expected << source->Command5 << source->Command4;
             if (page == 2)
                 expected << options->Text1 << options->Combo2 << options->Combo3 << options->Combo4
-                         << options->Command7 << options->Command8 << options->Command6;
+                         << options->Command7 << options->Command8 << options->Command6
+                         << options->FadeInCheck << options->FadeOutCheck
+                         << options->FadeLengthBox << options->EvenLoudnessCheck
+                         << options->EstimateLabel;
             if (page == 1)
                 expected << w->editingPage->Combo1;
             for (QWidget* control : expected) {
@@ -254,6 +260,10 @@ private slots:
         for (PictureButton* button : {w->sourcePage->Command5, w->sourcePage->Command4,
                                       options->Command7, options->Command8, options->Command6})
             QVERIFY(!button->accessibleName().isEmpty());
+        for (QWidget* control : {static_cast<QWidget*>(options->FadeLengthBox),
+                                 static_cast<QWidget*>(options->EstimateLabel)})
+            QVERIFY(!control->accessibleName().isEmpty());
+        w->optionsPage->FadeInCheck->setChecked(false);
         w->Form_Unload();
     }
 
