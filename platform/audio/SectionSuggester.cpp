@@ -487,9 +487,10 @@ SectionSuggester::SectionSuggester(const AudioSnapshot& audio, const std::atomic
         }
         std::sort(peaks.begin(), peaks.end(), std::greater<>());
         std::vector<int>& taken = repeats[size_t(i)];
-        for (const auto& [value, j] : peaks) {
+        for (const auto& [value, lag] : peaks) {
             if (int(taken.size()) == kRepeatsCounted || value <= 0)
                 break;
+            const int j = lag; // a lambda may not capture a structured binding in every compiler
             if (std::any_of(taken.begin(), taken.end(),
                             [&](int t) { return std::abs(t - j) < minLag; }))
                 continue;

@@ -8,6 +8,7 @@
 #include "platform/bass/BassEncode.h"
 
 #include <QProcess>
+#include <QScopeGuard>
 #include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QtTest>
@@ -187,7 +188,15 @@ private slots:
         QTemporaryDir dir;
         const QString tone = dir.filePath(QStringLiteral("tone.wav"));
         QVERIFY(testsupport::makeTone(tone, 6, 44100, 2, {}, 1000.0));
-        const int monitor = inputNamed(QStringLiteral("Monitor of"));
+        // A sink of this test's own: other tests running meanwhile play into the shared one.
+        const QString sink = QStringLiteral("recordtest%1").arg(QCoreApplication::applicationPid());
+        const QString module = pactl({"load-module", "module-null-sink", "sink_name=" + sink,
+                                      "sink_properties=device.description=" + sink})
+                                   .trimmed();
+        QVERIFY2(module.toInt() > 0 || module == "0", qPrintable(module));
+        const auto unload = qScopeGuard([&] { pactl({"unload-module", module}); });
+        const int monitor = inputNamed(QStringLiteral("Monitor of ") + sink);
+        QVERIFY(monitor >= 0);
         QVERIFY(BASS_RecordSetInput(monitor, BASS_INPUT_ON));
         Captured captured;
         captured.keep = true;
@@ -196,7 +205,7 @@ private slots:
         QVERIFY(channel);
         ChannelGuard guard{channel};
         QProcess player;
-        player.start(QStringLiteral("paplay"), {QStringLiteral("--device=testsink"), tone});
+        player.start(QStringLiteral("paplay"), {QStringLiteral("--device=") + sink, tone});
         // Wait for a second of sound (the monitor may start late and begin with silence).
         const auto loudFrames = [&] {
             std::lock_guard guard(captured.mutex);
