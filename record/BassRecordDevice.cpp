@@ -105,12 +105,12 @@ void BassRecordDevice::watchLevel(bool on)
     const AudioDevice device = AudioDevices::recording();
     if (!on || !device)
         return;
-    CaptureStream::Spec spec;
-    spec.source = device.name;
-    spec.kind = CaptureStream::Kind::Peaks;
-    spec.sampleRate = kMeterRate;
+    CaptureStream::Request request;
+    request.source = device.name;
+    request.kind = CaptureStream::Kind::Peaks;
+    request.sampleRate = kMeterRate;
     auto meter = CaptureStream::open(
-        device.connection, spec,
+        device.connection, request,
         [this](const char* data, size_t bytes) {
             float loudest = 0.0f;
             for (size_t i = 0; i + sizeof(float) <= bytes; i += sizeof(float)) {

@@ -293,14 +293,14 @@ HRECORD BASS_RecordStart(DWORD freq, DWORD chans, DWORD flags, RECORDPROC* proc,
     channel->user = user;
     channel->sampleRate = int(freq);
     channel->channels = int(chans);
-    CaptureStream::Spec spec;
-    spec.source = device.name;
-    spec.sampleRate = int(freq);
-    spec.channels = int(chans);
-    spec.startPaused = flags & BASS_RECORD_PAUSE;
+    CaptureStream::Request request;
+    request.source = device.name;
+    request.sampleRate = int(freq);
+    request.channels = int(chans);
+    request.startPaused = flags & BASS_RECORD_PAUSE;
     RecordChannel* raw = channel.get();
     auto capture = CaptureStream::open(
-        device.connection, spec,
+        device.connection, request,
         [raw](const char* data, size_t bytes) { return raw->onData(data, bytes); },
         kServerTimeoutMs);
     if (!capture) {

@@ -10,26 +10,26 @@ constexpr pa_usec_t kFragmentUs = 50 * 1000;
 } // namespace
 
 Result<std::unique_ptr<CaptureStream>>
-CaptureStream::open(std::shared_ptr<PulseConnection> connection, const Spec& spec,
+CaptureStream::open(std::shared_ptr<PulseConnection> connection, const Request& request,
                     DataHandler handler, int timeoutMs) {
-    const bool peaks = spec.kind == Kind::Peaks;
-    const int channels = peaks ? 1 : spec.channels;
-    if (!connection || !handler || spec.sampleRate <= 0 || uint32_t(spec.sampleRate) > PA_RATE_MAX ||
+    const bool peaks = request.kind == Kind::Peaks;
+    const int channels = peaks ? 1 : request.channels;
+    if (!connection || !handler || request.sampleRate <= 0 || uint32_t(request.sampleRate) > PA_RATE_MAX ||
         channels <= 0 || channels > int(PA_CHANNELS_MAX))
         return Error::badInput(QStringLiteral("This sound format cannot be recorded: %1 Hz with "
                                               "%2 channels.")
-                                   .arg(spec.sampleRate)
-                                   .arg(spec.channels));
+                                   .arg(request.sampleRate)
+                                   .arg(request.channels));
 
     std::unique_ptr<CaptureStream> c(new CaptureStream);
     c->m_connection = std::move(connection);
     c->m_handler = std::move(handler);
-    c->m_state = spec.startPaused ? State::Paused : State::Running;
+    c->m_state = request.startPaused ? State::Paused : State::Running;
 
     PulseConnection& pc = *c->m_connection;
     PulseConnection::Lock lock(pc);
     const pa_sample_spec sampleSpec{peaks ? PA_SAMPLE_FLOAT32LE : PA_SAMPLE_S16LE,
-                                    uint32_t(spec.sampleRate), uint8_t(channels)};
+                                    uint32_t(request.sampleRate), uint8_t(channels)};
     pa_channel_map map;
     pa_channel_map_init_extend(&map, sampleSpec.channels, PA_CHANNEL_MAP_DEFAULT);
     c->m_stream.reset(pa_stream_new(pc.context(), peaks ? "Chimora level" : "Chimora recording",
@@ -61,9 +61,9 @@ CaptureStream::open(std::shared_ptr<PulseConnection> connection, const Spec& spe
     auto flags = pa_stream_flags_t(PA_STREAM_ADJUST_LATENCY);
     if (peaks)
         flags = pa_stream_flags_t(flags | PA_STREAM_PEAK_DETECT | PA_STREAM_DONT_INHIBIT_AUTO_SUSPEND);
-    if (spec.startPaused)
+    if (request.startPaused)
         flags = pa_stream_flags_t(flags | PA_STREAM_START_CORKED);
-    const QByteArray source = spec.source.toUtf8();
+    const QByteArray source = request.source.toUtf8();
     if (pa_stream_connect_record(stream, source.isEmpty() ? nullptr : source.constData(), &attr,
                                  flags) < 0)
         return Error::environment(QStringLiteral("The sound input could not be started."),

@@ -21,7 +21,7 @@ public:
         Peaks, ///< one float (0..1) per 1/rate seconds: the loudest sample of that span, mono
     };
 
-    struct Spec {
+    struct Request {
         QString source;          ///< the server's source name; empty: its default source
         Kind kind = Kind::Pcm16;
         int sampleRate = 44100;  ///< frames (or peak values) per second
@@ -41,11 +41,11 @@ public:
         Failed,  ///< the server went away or dropped the stream
     };
 
-    /// Connects a record stream to `spec.source` and waits (at most `timeoutMs`) until the
-    /// server has accepted it. Errors: a spec that cannot be captured (BadInput); no server or a
+    /// Connects a record stream to `request.source` and waits (at most `timeoutMs`) until the
+    /// server has accepted it. Errors: a request that cannot be captured (BadInput); no server or a
     /// source that is not there (Environment). Off the audio thread.
     static Result<std::unique_ptr<CaptureStream>>
-    open(std::shared_ptr<PulseConnection> connection, const Spec& spec, DataHandler handler,
+    open(std::shared_ptr<PulseConnection> connection, const Request& request, DataHandler handler,
          int timeoutMs);
 
     /// Disconnects the stream (no handler call after this returns). Off the audio thread.
