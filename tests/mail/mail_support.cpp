@@ -100,7 +100,7 @@ void ModalAnswerer::arm(QList<chimora::AccountAnswer> accountAnswers)
     boxes.clear();
     dialogProblems.clear();
     m_armed = true;
-    QTimer::singleShot(20, [this] { poll(); });
+    QTimer::singleShot(20, &m_context, [this] { poll(); });
 }
 
 void ModalAnswerer::disarm()
@@ -132,7 +132,7 @@ void ModalAnswerer::poll()
             QTest::keyClick(dialog, Qt::Key_Return);
         }
     }
-    QTimer::singleShot(20, [this] { poll(); });
+    QTimer::singleShot(20, &m_context, [this] { poll(); });
 }
 
 } // namespace mailtest

@@ -69,6 +69,8 @@ public:
 
 private:
     void poll();
+    /// Owns the pending polls, so none runs once the answerer has gone.
+    QObject m_context;
     QList<chimora::AccountAnswer> m_answers;
     bool m_armed = false;
 };
