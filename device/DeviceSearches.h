@@ -30,4 +30,21 @@ private:
     DeviceHandle m_nextHandle = 1;
 };
 
+/// What a backend that lists its folders itself shares with the other: its running searches
+/// and its last error, with the search and error calls that need nothing else.
+class SearchingDeviceBackend : public DeviceBackend {
+public:
+    bool CeFindNextFile(DeviceHandle search, CeFindData* data) override {
+        return m_searches.next(search, data, &m_lastError);
+    }
+    bool CeFindClose(DeviceHandle search) override {
+        return m_searches.close(search, &m_lastError);
+    }
+    uint32_t CeGetLastError() override { return m_lastError; }
+
+protected:
+    DeviceSearches m_searches;
+    uint32_t m_lastError = 0;
+};
+
 } // namespace chimora

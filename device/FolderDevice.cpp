@@ -271,14 +271,6 @@ DeviceHandle FolderDeviceBackend::CeFindFirstFile(const QString& pattern, CeFind
     return m_searches.start(std::move(found), data, &m_lastError);
 }
 
-bool FolderDeviceBackend::CeFindNextFile(DeviceHandle search, CeFindData* data) {
-    return m_searches.next(search, data, &m_lastError);
-}
-
-bool FolderDeviceBackend::CeFindClose(DeviceHandle search) {
-    return m_searches.close(search, &m_lastError);
-}
-
 DeviceHandle FolderDeviceBackend::CeCreateFile(const QString& path, uint32_t desiredAccess,
                                                uint32_t /*shareMode*/, uint32_t creationDisposition,
                                                uint32_t /*flagsAndAttributes*/) {

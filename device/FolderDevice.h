@@ -33,7 +33,7 @@ std::optional<DeviceFolder> findDeviceFolder();
 /// leading out of the folder through a symbolic link gives ErrorInvalidParameter. On a
 /// desktop MTP mount a new file is collected and written whole when it is closed: phones take
 /// a file only with its size known.
-class FolderDeviceBackend : public DeviceBackend {
+class FolderDeviceBackend : public SearchingDeviceBackend {
 public:
     /// Connects to whatever findDeviceFolder() finds at the time.
     FolderDeviceBackend() = default;
@@ -49,15 +49,12 @@ public:
     int32_t CeRapiUninit() override;
     bool CeGetVersionEx(CeOsVersionInfo* info) override;
     DeviceHandle CeFindFirstFile(const QString& pattern, CeFindData* data) override;
-    bool CeFindNextFile(DeviceHandle search, CeFindData* data) override;
-    bool CeFindClose(DeviceHandle search) override;
     DeviceHandle CeCreateFile(const QString& path, uint32_t desiredAccess, uint32_t shareMode,
                               uint32_t creationDisposition, uint32_t flagsAndAttributes) override;
     bool CeWriteFile(DeviceHandle file, const char* data, uint32_t bytes,
                      uint32_t* written) override;
     bool CeCloseHandle(DeviceHandle file) override;
     bool CeDeleteFile(const QString& path) override;
-    uint32_t CeGetLastError() override { return m_lastError; }
 
 private:
     struct OpenFile {
@@ -79,10 +76,8 @@ private:
     std::optional<DeviceFolder> m_fixed;
     std::optional<DeviceFolder> m_connected;
     bool m_starting = false;
-    DeviceSearches m_searches;
     std::map<DeviceHandle, OpenFile> m_files;
     DeviceHandle m_nextHandle = 1;
-    uint32_t m_lastError = 0;
 };
 
 /// The device error code for a system error number.

@@ -238,14 +238,6 @@ DeviceHandle MtpDeviceBackend::CeFindFirstFile(const QString& pattern, CeFindDat
     return m_searches.start(std::move(found), data, &m_lastError);
 }
 
-bool MtpDeviceBackend::CeFindNextFile(DeviceHandle search, CeFindData* data) {
-    return m_searches.next(search, data, &m_lastError);
-}
-
-bool MtpDeviceBackend::CeFindClose(DeviceHandle search) {
-    return m_searches.close(search, &m_lastError);
-}
-
 DeviceHandle MtpDeviceBackend::CeCreateFile(const QString& path, uint32_t desiredAccess,
                                             uint32_t /*shareMode*/, uint32_t creationDisposition,
                                             uint32_t /*flagsAndAttributes*/) {

@@ -26,7 +26,7 @@ using MtpDevicePtr = std::unique_ptr<LIBMTP_mtpdevice_struct, MtpDeviceRelease>;
 /// A phone found by raw-device detection, opened uncached (a full phone holds tens of thousands
 /// of objects; folders are listed one at a time). A new file is collected and sent whole when
 /// it is closed, after its name was checked against the folder's entries.
-class MtpDeviceBackend : public DeviceBackend {
+class MtpDeviceBackend : public SearchingDeviceBackend {
 public:
     MtpDeviceBackend();
     ~MtpDeviceBackend() override;
@@ -36,15 +36,12 @@ public:
     int32_t CeRapiUninit() override;
     bool CeGetVersionEx(CeOsVersionInfo* info) override;
     DeviceHandle CeFindFirstFile(const QString& pattern, CeFindData* data) override;
-    bool CeFindNextFile(DeviceHandle search, CeFindData* data) override;
-    bool CeFindClose(DeviceHandle search) override;
     DeviceHandle CeCreateFile(const QString& path, uint32_t desiredAccess, uint32_t shareMode,
                               uint32_t creationDisposition, uint32_t flagsAndAttributes) override;
     bool CeWriteFile(DeviceHandle file, const char* data, uint32_t bytes,
                      uint32_t* written) override;
     bool CeCloseHandle(DeviceHandle file) override;
     bool CeDeleteFile(const QString& path) override;
-    uint32_t CeGetLastError() override { return m_lastError; }
 
 private:
     // A folder on the phone: a storage and an object in it (Top: the storage's top level).
@@ -72,10 +69,8 @@ private:
     MtpDevicePtr m_device;
     bool m_starting = false;
     QElapsedTimer m_lastDetection;
-    DeviceSearches m_searches;
     std::map<DeviceHandle, NewFile> m_files;
     DeviceHandle m_nextHandle = 1;
-    uint32_t m_lastError = 0;
 };
 
 } // namespace chimora
