@@ -109,6 +109,11 @@ double zeroCrossingFrequency(const int16_t* samples, size_t count, int sampleRat
     return double(crossings - 1) * sampleRate / double(last - first);
 }
 
+bool underCi()
+{
+    return qEnvironmentVariable("CI") == QLatin1String("true");
+}
+
 bool havePulseServer()
 {
     return !qEnvironmentVariableIsEmpty("PULSE_SERVER");

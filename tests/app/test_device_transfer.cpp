@@ -38,8 +38,7 @@ class TestDeviceTransfer : public QObject {
 private slots:
     void initTestCase()
     {
-        if (!testsupport::havePulseServer())
-            QSKIP("the test audio server is not running (scripts/test starts it)");
+        CHIMORA_REQUIRE_SERVICE(testsupport::havePulseServer(), "the test audio server is not running (scripts/test starts it)");
         setAppFolderForTesting(m_dir.filePath("app"));
         m_wizard = StartChimora();
         QVERIFY(m_wizard);

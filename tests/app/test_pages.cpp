@@ -47,8 +47,7 @@ class TestPages : public QObject {
 private slots:
     void initTestCase()
     {
-        if (!testsupport::havePulseServer())
-            QSKIP("the test audio server is not running (scripts/test starts it)");
+        CHIMORA_REQUIRE_SERVICE(testsupport::havePulseServer(), "the test audio server is not running (scripts/test starts it)");
         setAppFolderForTesting(m_dir.path());
         m_first = m_dir.filePath("first.wav");
         m_second = m_dir.filePath("second tone.ogg");

@@ -35,8 +35,7 @@ class TestRecording : public QObject {
 private slots:
     void initTestCase()
     {
-        if (!testsupport::havePulseServer())
-            QSKIP("the test audio server is not running (scripts/test starts it)");
+        CHIMORA_REQUIRE_SERVICE(testsupport::havePulseServer(), "the test audio server is not running (scripts/test starts it)");
         setAppFolderForTesting(m_dir.path());
         m_wizard = StartChimora();
         QVERIFY(m_wizard);

@@ -69,8 +69,7 @@ class TestWizard : public QObject {
 private slots:
     void initTestCase()
     {
-        if (!testsupport::havePulseServer())
-            QSKIP("the test audio server is not running (scripts/test starts it)");
+        CHIMORA_REQUIRE_SERVICE(testsupport::havePulseServer(), "the test audio server is not running (scripts/test starts it)");
         setAppFolderForTesting(m_dir.path());
         m_settings = m_dir.filePath("settings.ini");
     }

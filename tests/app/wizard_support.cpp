@@ -28,14 +28,14 @@ void FileDialogAnswer::arm(const QString& path)
 {
     answer = path;
     seen = false;
-    QTimer::singleShot(30, [this] { poll(); });
+    QTimer::singleShot(30, &m_context, [this] { poll(); });
 }
 
 void FileDialogAnswer::poll()
 {
     auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
     if (!dialog) {
-        QTimer::singleShot(20, [this] { poll(); });
+        QTimer::singleShot(20, &m_context, [this] { poll(); });
         return;
     }
     seen = true;
@@ -53,7 +53,7 @@ void FileDialogAnswer::poll()
 
 void MessageBoxAnswer::arm()
 {
-    QTimer::singleShot(50, [this] { poll(); });
+    QTimer::singleShot(50, &m_context, [this] { poll(); });
 }
 
 void MessageBoxAnswer::poll()
@@ -64,7 +64,7 @@ void MessageBoxAnswer::poll()
         box->accept();
         return;
     }
-    QTimer::singleShot(20, [this] { poll(); });
+    QTimer::singleShot(20, &m_context, [this] { poll(); });
 }
 
 } // namespace wizardtest

@@ -3,6 +3,7 @@
 // the wizard opens, as a user would.
 
 #include <QByteArray>
+#include <QObject>
 #include <QString>
 #include <QStringList>
 
@@ -24,6 +25,7 @@ struct FileDialogAnswer {
 
 private:
     void poll();
+    QObject m_context; ///< pending polls end with the answerer
 };
 
 /// Accepts the next message box and records its title and text.
@@ -35,6 +37,7 @@ struct MessageBoxAnswer {
 
 private:
     void poll();
+    QObject m_context; ///< pending polls end with the answerer
 };
 
 } // namespace wizardtest

@@ -43,8 +43,8 @@ class TestForm5 : public QObject {
 private slots:
     void initTestCase()
     {
-        if (plainServer().isEmpty())
-            QSKIP("the test mail servers are not running (scripts/test starts them)");
+        CHIMORA_REQUIRE_SERVICE(!(plainServer().isEmpty()),
+                                "the test mail servers are not running (scripts/test starts them)");
         m_tone = m_dir.filePath("ring.wav");
         QVERIFY(testsupport::makeTone(m_tone, 0.5, 8000, 1));
         m_owner = std::make_unique<QWidget>();

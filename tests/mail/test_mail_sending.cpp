@@ -60,8 +60,8 @@ class TestMailSending : public QObject {
 private slots:
     void initTestCase()
     {
-        if (plainServer().isEmpty() || startTlsServer().isEmpty())
-            QSKIP("the test mail servers are not running (scripts/test starts them)");
+        CHIMORA_REQUIRE_SERVICE(!(plainServer().isEmpty() || startTlsServer().isEmpty()),
+                                "the test mail servers are not running (scripts/test starts them)");
         const QString tone = m_dir.filePath("tone.wav");
         QVERIFY(testsupport::makeTone(tone, 1.0, 22050, 1));
         m_tones["wav"] = tone;

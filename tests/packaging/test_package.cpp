@@ -7,6 +7,7 @@
 #include "TestSupport.h"
 
 #include <QCoreApplication>
+#include <QDeadlineTimer>
 #include <QDir>
 #include <QDirIterator>
 #include <QHash>
@@ -17,12 +18,21 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <algorithm>
+
 #include <pwd.h>
 #include <unistd.h>
 
-using testsupport::run;
-
 namespace {
+
+// Every step takes its time from one budget that ends before CTest's limit for this test
+// (tests/CMakeLists.txt), so even the slowest run ends with a message naming the step.
+constexpr int kBudgetMs = 540000;
+QDeadlineTimer budget(kBudgetMs);
+
+int run(const QString& program, const QStringList& args, QString* output = nullptr) {
+    return testsupport::run(program, args, output, int(std::max<qint64>(1, budget.remainingTime())));
+}
 
 QStringList fileList(const QString& root) {
     QStringList files;
@@ -67,8 +77,8 @@ private slots:
         QVERIFY(QFile::setPermissions(m_dir.path(), kOpen));
         QString out;
         QVERIFY2(run("cpack",
-                     {"--config", build + "/CPackConfig.cmake", "-B", m_dir.filePath("out")}, &out,
-                     240000) == 0,
+                     {"--config", build + "/CPackConfig.cmake", "-B", m_dir.filePath("out")},
+                     &out) == 0,
                  qPrintable(out));
         const QStringList debs = QDir(m_dir.filePath("out")).entryList({"chimora_*.deb"});
         QCOMPARE(debs.size(), 1);
@@ -176,8 +186,7 @@ private slots:
     void installedProgramKeepsSettingsPerUser() {
         QFETCH(bool, unprivileged);
         QFETCH(bool, xdgDataHome);
-        if (!testsupport::havePulseServer())
-            QSKIP("the test audio server is not running (scripts/test starts it)");
+        CHIMORA_REQUIRE_SERVICE(testsupport::havePulseServer(), "the test audio server is not running (scripts/test starts it)");
         const passwd* nobody = ::getpwnam("nobody");
         if (unprivileged && (::geteuid() != 0 || !nobody))
             QSKIP("switching to the user nobody needs root");
@@ -227,7 +236,7 @@ private slots:
         QProcess p;
         p.setProcessEnvironment(env);
         p.start(program, args);
-        const bool finished = p.waitForFinished(120000);
+        const bool finished = p.waitForFinished(int(std::max<qint64>(1, budget.remainingTime())));
         if (!pulseModule.isEmpty())
             run("pactl", {"unload-module", pulseModule.trimmed()});
         if (!finished)

@@ -80,8 +80,7 @@ private:
 private slots:
     void initTestCase()
     {
-        if (!testsupport::havePulseServer())
-            QSKIP("no test audio server (PULSE_SERVER is not set)");
+        CHIMORA_REQUIRE_SERVICE(testsupport::havePulseServer(), "no test audio server (PULSE_SERVER is not set)");
         setAppFolderForTesting(m_folder.path());
     }
 

@@ -36,8 +36,7 @@ class TestPulseDevice : public QObject {
     Q_OBJECT
 private slots:
     void init() {
-        if (!testsupport::havePulseServer())
-            QSKIP("no test audio server (PULSE_SERVER is not set)");
+        CHIMORA_REQUIRE_SERVICE(testsupport::havePulseServer(), "no test audio server (PULSE_SERVER is not set)");
     }
 
     void cleanup() {

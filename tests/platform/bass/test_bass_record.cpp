@@ -91,8 +91,7 @@ class TestBassRecord : public QObject {
 private slots:
     void init()
     {
-        if (!testsupport::havePulseServer())
-            QSKIP("no test audio server (PULSE_SERVER is not set)");
+        CHIMORA_REQUIRE_SERVICE(testsupport::havePulseServer(), "no test audio server (PULSE_SERVER is not set)");
         QVERIFY(BASS_RecordInit(-1));
     }
 

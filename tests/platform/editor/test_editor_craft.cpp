@@ -66,8 +66,7 @@ private slots:
     }
 
     void loopReaderRepeatsTheSectionExactly() {
-        if (!testsupport::havePulseServer())
-            QSKIP("the test audio server is not running (scripts/test starts it)");
+        CHIMORA_REQUIRE_SERVICE(testsupport::havePulseServer(), "the test audio server is not running (scripts/test starts it)");
         // Every frame different, so a repeat, a gap or a shift cannot pass for the right audio.
         std::vector<int16_t> samples(size_t(kRate) * 2);
         for (size_t i = 0; i < samples.size(); ++i)
@@ -147,8 +146,7 @@ private slots:
     }
 
     void loopEndsWithStopOrAnotherPlay() {
-        if (!testsupport::havePulseServer())
-            QSKIP("the test audio server is not running (scripts/test starts it)");
+        CHIMORA_REQUIRE_SERVICE(testsupport::havePulseServer(), "the test audio server is not running (scripts/test starts it)");
         auto editor = openEditor(m_wav);
         QVERIFY(editor);
         QVERIFY(!editor->loopSelection()); // nothing selected
