@@ -29,42 +29,15 @@ QString env(const char* name)
 }
 } // namespace
 
-QString plainServer()
-{
-    return env("CHIMORA_SMTP_PLAIN");
-}
-QString startTlsServer()
-{
-    return env("CHIMORA_SMTP_STARTTLS");
-}
-QString tlsServer()
-{
-    return env("CHIMORA_SMTP_TLS");
-}
-QString stallServer()
-{
-    return env("CHIMORA_SMTP_STALL");
-}
-QString slowServer()
-{
-    return env("CHIMORA_SMTP_SLOW");
-}
-QString tempFailServer()
-{
-    return env("CHIMORA_SMTP_TEMPFAIL");
-}
-QString dropServer()
-{
-    return env("CHIMORA_SMTP_DROP");
-}
-QString serverCaFile()
-{
-    return env("CHIMORA_SMTP_CA");
-}
-QString serverPassword()
-{
-    return env("CHIMORA_SMTP_PASSWORD");
-}
+QString plainServer() { return env("CHIMORA_SMTP_PLAIN"); }
+QString startTlsServer() { return env("CHIMORA_SMTP_STARTTLS"); }
+QString tlsServer() { return env("CHIMORA_SMTP_TLS"); }
+QString stallServer() { return env("CHIMORA_SMTP_STALL"); }
+QString slowServer() { return env("CHIMORA_SMTP_SLOW"); }
+QString tempFailServer() { return env("CHIMORA_SMTP_TEMPFAIL"); }
+QString dropServer() { return env("CHIMORA_SMTP_DROP"); }
+QString serverCaFile() { return env("CHIMORA_SMTP_CA"); }
+QString serverPassword() { return env("CHIMORA_SMTP_PASSWORD"); }
 
 namespace {
 // Unique within this run of the test suite: the program's name and process, and a counter.
