@@ -83,8 +83,11 @@ MailStep MAPIMessages1::Send(bool showDialog)
     message.body = m_noteText;
     message.attachmentPath = m_attachmentPath;
     const SmtpConnection connection = session->connection();
-    MailStep sent = runOffThread([connection, message] {
-        return sendSmtpMessage(connection, message);
+    const CancellationPtr cancel = session->cancellation();
+    if (cancel->isCancelled())
+        return MailStep::cancelled();
+    MailStep sent = runOffThread([connection, message, cancel] {
+        return sendSmtpMessage(connection, message, cancel.get());
     });
     // The session may have gone while events were processed.
     if (sent.number() == MailErrorNumber::LoginFailure) {

@@ -44,7 +44,8 @@ public:
     /// AmbiguousRecipient for one that is not an address.
     MailStep ResolveName();
 
-    /// Sends the message through the session's server, processing events while it waits.
+    /// Sends the message through the session's server, processing events while it waits; the
+    /// session's cancel() ends it with UserAbort.
     /// `showDialog` (show the message to the user first) is NotSupported. Fails with
     /// InvalidSession when the session is not signed on; resolves names not yet resolved; then
     /// the server's failures (sendSmtpMessage).

@@ -19,6 +19,7 @@ struct AccountRequest {
     MailAccount account;
     QString problem;
     bool keyringAvailable = false; ///< whether "Remember password" can do anything
+    bool passwordStored = false;   ///< the keyring holds a password for the account's user
 };
 
 /// The prompt's answer.
@@ -30,6 +31,9 @@ struct AccountAnswer {
 
 /// Shows the account dialog; none when the user cancelled.
 using AccountPrompt = std::function<std::optional<AccountAnswer>(const AccountRequest&)>;
+
+/// Asks whether the password may go unencrypted to `host`; true to send it.
+using PlainLoginConfirm = std::function<bool(const QString& host)>;
 
 class MAPISession1 {
 public:
@@ -43,15 +47,30 @@ public:
     /// server refused the login. Without one, those cases fail with UserAbort.
     void setAccountPrompt(AccountPrompt prompt) { m_prompt = std::move(prompt); }
 
+    /// The question sign-on asks, once a run for each server and user, before a password goes
+    /// unencrypted to a host other than this machine. Without one, such a login is refused.
+    void setPlainLoginConfirm(PlainLoginConfirm confirm)
+    {
+        m_confirmPlainLogin = std::move(confirm);
+    }
+
     /// Time limits of every talk with the server (tests shorten them).
     void setLimits(const SmtpLimits& limits) { m_limits = limits; }
 
     /// Reads the account and signs on: asks when it is incomplete or the last login was
     /// refused; with a user name, finds or asks the password and checks the login with the
     /// server (asking again while the server refuses it). Processes events while it waits for
-    /// the server. UserAbort when the prompt was cancelled; the server's failures otherwise.
-    /// Signing on again while signed on starts afresh.
+    /// the server or the keyring. UserAbort when the prompt was cancelled, the unencrypted
+    /// login declined or cancel() called; the server's failures otherwise. Signing on again
+    /// while signed on starts afresh.
     MailStep SignOn();
+
+    /// Ends the sign-on or send under way as soon as it can (within about a second): it fails
+    /// with UserAbort. For the window's "Cancel" while events are processed.
+    void cancel();
+
+    /// What the current sign-on and the send after it watch for cancel(); never null.
+    const CancellationPtr& cancellation() const { return m_cancel; }
 
     /// The identifier of the signed-on session (positive), 0 when not signed on.
     long SessionID() const { return m_sessionId; }
@@ -72,6 +91,8 @@ public:
 private:
     QString m_settingsFile;
     AccountPrompt m_prompt;
+    PlainLoginConfirm m_confirmPlainLogin;
+    CancellationPtr m_cancel = std::make_shared<Cancellation>();
     SmtpLimits m_limits;
     long m_sessionId = 0;
     SmtpConnection m_connection;

@@ -3,6 +3,7 @@
 #include "mail/MailHeaders.h"
 #include "platform/core/IniFile.h"
 
+#include <QStringList>
 #include <QUrl>
 
 namespace chimora {
@@ -123,6 +124,26 @@ Result<QString> connectionUrl(const MailAccount& account)
     url.setQuery(QString());
     url.setFragment({});
     return url.toString();
+}
+
+bool sendsPasswordInClear(const MailAccount& account)
+{
+    const Result<QString> url = connectionUrl(account);
+    if (account.user.isEmpty() || !url || account.security != MailSecurity::None ||
+        QUrl(*url).scheme() != QLatin1String("smtp"))
+        return false;
+    const QString host = QUrl(*url).host().toLower();
+    if (host == QLatin1String("localhost") || host.endsWith(QLatin1String(".localhost")) ||
+        host == QLatin1String("::1"))
+        return false;
+    // 127.0.0.0/8, written as four numbers.
+    const QStringList parts = host.split(QLatin1Char('.'));
+    bool numeric = parts.size() == 4;
+    for (const QString& part : parts) {
+        bool ok = false;
+        numeric = numeric && part.toUInt(&ok) <= 255 && ok;
+    }
+    return !(numeric && parts.first() == QLatin1String("127"));
 }
 
 bool isAccountComplete(const MailAccount& account)

@@ -46,6 +46,10 @@ QString serverValue(const QString& hostPort, MailSecurity security);
 /// means TLS). Bad input when the value names no usable host.
 Result<QString> connectionUrl(const MailAccount& account);
 
+/// True when the account logs in (has a user) over a connection without encryption to a host
+/// other than this machine (loopback), so the password could be read on the way.
+bool sendsPasswordInClear(const MailAccount& account);
+
 /// True when the account names a server and a valid sender address, so it can be used without
 /// asking.
 bool isAccountComplete(const MailAccount& account);

@@ -40,26 +40,52 @@ bool isDomainLabel(QByteArrayView label)
     return true;
 }
 
-// UTF-8 encoded words of RFC 2047, each at most 75 characters and never splitting a character,
-// joined by folding (CRLF and a blank).
-QByteArray encodedWords(const QString& text)
+// The longest an encoded word may be (RFC 2047), and the line length folding aims at.
+constexpr qsizetype MaxEncodedWord = 75;
+constexpr qsizetype FoldAt = 78;
+
+// UTF-8 encoded words of RFC 2047 separated by blanks, each at most 75 characters and never
+// splitting a character. The first word is short enough to follow `firstLineUsed` characters on
+// a line of 78.
+QByteArray encodedWords(const QString& text, qsizetype firstLineUsed)
 {
-    // 45 bytes give 60 base64 characters; with "=?UTF-8?B?" and "?=" that is 72.
-    constexpr qsizetype MaxChunkBytes = 45;
+    constexpr qsizetype Overhead = 12; // "=?UTF-8?B?" and "?="
+    // Base64 turns each 3 bytes into 4 characters; 4 bytes is the longest UTF-8 character.
+    const auto chunkFor = [](qsizetype room) {
+        return std::max<qsizetype>(4, (std::min(room, MaxEncodedWord) - Overhead) / 4 * 3);
+    };
     const QByteArray utf8 = text.toUtf8();
     QByteArray out;
     qsizetype start = 0;
+    qsizetype chunk = chunkFor(FoldAt - firstLineUsed - 1);
     while (start < utf8.size()) {
-        qsizetype end = std::min(start + MaxChunkBytes, utf8.size());
-        while (end < utf8.size() && end > start && (uchar(utf8.at(end)) & 0xc0) == 0x80)
+        qsizetype end = std::min(start + chunk, utf8.size());
+        while (end < utf8.size() && end > start + 1 && (uchar(utf8.at(end)) & 0xc0) == 0x80)
             --end; // back off to the start of a character
         if (!out.isEmpty())
-            out += "\r\n ";
+            out += ' ';
         out += "=?UTF-8?B?" + utf8.mid(start, end - start).toBase64() + "?=";
         start = end;
+        chunk = chunkFor(FoldAt - 1);
     }
     return out;
 }
+
+// True when no run of non-blanks in `text` is longer than `limit`, so folding can keep every
+// line near 78 characters.
+bool wordsFit(const QString& text, qsizetype limit)
+{
+    qsizetype run = 0;
+    for (const QChar c : text) {
+        run = c == QLatin1Char(' ') ? 0 : run + 1;
+        if (run > limit)
+            return false;
+    }
+    return true;
+}
+
+// The longest plain word kept as it is; a longer one is sent as encoded words, which fold.
+constexpr qsizetype MaxPlainWord = 76;
 
 QByteArray quotedString(const QString& asciiText)
 {
@@ -157,11 +183,11 @@ std::optional<Mailbox> parseMailbox(const QString& text)
 QByteArray unstructuredHeaderValue(const QString& text, int nameLength)
 {
     const QString clean = withoutControlCharacters(text);
-    // RFC 5322 allows lines of 998 characters; "=?" in plain text would be read as encoding.
+    // "=?" in plain text would be read as the start of an encoded word.
     if (isPrintableAscii(clean) && !clean.contains(QLatin1String("=?")) &&
-        nameLength + 1 + clean.size() <= 998)
+        wordsFit(clean, MaxPlainWord))
         return clean.toLatin1();
-    return encodedWords(clean);
+    return encodedWords(clean, nameLength + 1);
 }
 
 QByteArray mailboxHeaderValue(const Mailbox& mailbox)
@@ -170,32 +196,91 @@ QByteArray mailboxHeaderValue(const Mailbox& mailbox)
     const QString name = withoutControlCharacters(mailbox.displayName).trimmed();
     if (name.isEmpty())
         return address;
-    if (!isPrintableAscii(name) || name.contains(QLatin1String("=?")))
-        return encodedWords(name) + ' ' + address;
+    if (!isPrintableAscii(name) || name.contains(QLatin1String("=?")) ||
+        !wordsFit(name, MaxPlainWord - 2))
+        return encodedWords(name, 0) + ' ' + address;
     return quotedString(name) + ' ' + address;
 }
 
 QByteArray attachmentDisposition(const QString& fileName)
 {
+    // A parameter longer than this is split into RFC 2231 continuations, which fold.
+    constexpr qsizetype MaxSegment = 60;
     const QString clean = withoutControlCharacters(fileName);
-    if (isPrintableAscii(clean))
-        return "attachment; filename=" + quotedString(clean);
-    QString standIn;
-    for (const QChar c : clean)
-        standIn += (c.unicode() >= 0x20 && c.unicode() <= 0x7e) ? c : QLatin1Char('_');
-    // RFC 2231: charset, empty language, then percent-encoded UTF-8 outside attr-char.
-    QByteArray extended = "UTF-8''";
+    QByteArray out = "attachment";
+    const auto addSegments = [&](const QList<QByteArray>& segments, bool extended) {
+        for (qsizetype i = 0; i < segments.size(); ++i)
+            out += "; filename*" + QByteArray::number(i) + (extended ? "*=" : "=") + segments[i];
+    };
+    if (isPrintableAscii(clean)) {
+        if (clean.size() <= MaxSegment)
+            return out + "; filename=" + quotedString(clean);
+        QList<QByteArray> segments;
+        for (qsizetype at = 0; at < clean.size(); at += MaxSegment)
+            segments << quotedString(clean.mid(at, MaxSegment));
+        addSegments(segments, false);
+        return out;
+    }
+    // RFC 2231: charset, empty language, then percent-encoded UTF-8 outside attr-char, split
+    // between characters' escapes.
+    QList<QByteArray> segments{"UTF-8''"};
     for (const char c : clean.toUtf8()) {
         const uchar u = uchar(c);
         const bool attrChar = (u >= 'a' && u <= 'z') || (u >= 'A' && u <= 'Z') ||
                               (u >= '0' && u <= '9') || QByteArrayView("!#$&+-.^_`|~").contains(c);
-        if (attrChar)
-            extended += c;
-        else
-            extended += '%' + QByteArray::number(u, 16).rightJustified(2, '0').toUpper();
+        const QByteArray piece =
+            attrChar ? QByteArray(1, c)
+                     : '%' + QByteArray::number(u, 16).rightJustified(2, '0').toUpper();
+        if (segments.last().size() + piece.size() > MaxSegment && (u & 0xc0) != 0x80)
+            segments << QByteArray();
+        segments.last() += piece;
+    }
+    if (segments.size() == 1)
+        out += "; filename*=" + segments.first();
+    else
+        addSegments(segments, true);
+    // An ASCII stand-in for older readers, shortened but keeping the extension.
+    QString standIn;
+    for (const QChar c : clean)
+        standIn += (c.unicode() >= 0x20 && c.unicode() <= 0x7e) ? c : QLatin1Char('_');
+    if (standIn.size() > MaxSegment) {
+        const qsizetype dot = standIn.lastIndexOf(QLatin1Char('.'));
+        const QString extension =
+            dot >= 0 && standIn.size() - dot <= 10 ? standIn.mid(dot) : QString();
+        standIn = standIn.left(MaxSegment - extension.size()) + extension;
     }
     // The extended name first: readers that know both take the first they find.
-    return "attachment; filename*=" + extended + "; filename=" + quotedString(standIn);
+    return out + "; filename=" + quotedString(standIn);
+}
+
+QByteArray headerField(QByteArrayView name, const QByteArray& value)
+{
+    QByteArray out = name.toByteArray() + ": ";
+    qsizetype lineStart = 0;
+    qsizetype lastBreak = -1; // in `out`: the last blank the current line may be folded at
+    const auto lineLength = [&] { return out.size() - lineStart; };
+    const auto foldAt = [&](qsizetype at) {
+        out.insert(at, "\r\n");
+        lineStart = at + 2;
+        lastBreak = -1;
+    };
+    for (qsizetype i = 0; i < value.size(); ++i) {
+        const char c = value.at(i);
+        // A folded line must hold more than blanks: fold only before the last blank of a run.
+        if (c == ' ' && i + 1 < value.size() && value.at(i + 1) != ' ' &&
+            out.size() > lineStart + 1) {
+            if (lineLength() > FoldAt && lastBreak > lineStart)
+                foldAt(lastBreak);
+            if (lineLength() > FoldAt)
+                foldAt(out.size());
+            else
+                lastBreak = out.size();
+        }
+        out += c;
+    }
+    if (lineLength() > FoldAt && lastBreak > lineStart)
+        foldAt(lastBreak);
+    return out;
 }
 
 QByteArray attachmentMediaType(const QString& fileName)

@@ -31,20 +31,29 @@ bool isValidAddress(const QString& address);
 /// line and paragraph separators) replaced by one blank.
 QString withoutControlCharacters(const QString& text);
 
+/// The header values below are one line: headerField folds them. Their words (runs of
+/// non-blanks) are short enough for folded lines near 78 characters, except an address or a
+/// Message-ID, which cannot be split.
+
 /// The value of an unstructured header field (the subject), for a field whose name (with the
 /// colon) is `nameLength` characters long. Control characters become blanks; text that is not
-/// plain ASCII, or is too long for one line, is encoded as UTF-8 words of RFC 2047 on folded
-/// lines. Never holds a CR or LF except as folding followed by a blank.
+/// plain ASCII, or has a word too long for a line, is encoded as UTF-8 words of RFC 2047 (at
+/// most 75 characters each, the first one fitting on the field's first line).
 QByteArray unstructuredHeaderValue(const QString& text, int nameLength);
 
 /// The value of an address field: `<a@b.c>`, or the display name (quoted, or RFC 2047 encoded
-/// when not ASCII) followed by `<a@b.c>`.
+/// when not ASCII or when a word is too long) followed by `<a@b.c>`.
 QByteArray mailboxHeaderValue(const Mailbox& mailbox);
 
 /// The Content-Disposition value of an attachment named `fileName`: `attachment;
 /// filename="..."`; when the name is not plain ASCII, its RFC 2231 `filename*` parameter
-/// followed by an ASCII stand-in for older readers.
+/// followed by a short ASCII stand-in for older readers. A long name is split into RFC 2231
+/// continuations (`filename*0`, `filename*1`, ...).
 QByteArray attachmentDisposition(const QString& fileName);
+
+/// The header line `name: value`, folded (CRLF and a blank) before blanks so that no line is
+/// longer than 78 characters where the value has a blank to fold at. Without the final CRLF.
+QByteArray headerField(QByteArrayView name, const QByteArray& value);
 
 /// The attachment's media type by its extension: audio/mpeg, audio/ogg, audio/wav, else
 /// application/octet-stream.

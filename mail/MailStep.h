@@ -11,7 +11,7 @@ namespace chimora {
 /// Error numbers of the mail steps. The e-mail window tells the user apart only about
 /// AmbiguousRecipient; the others are for the log and for tests.
 namespace MailErrorNumber {
-inline constexpr int UserAbort = 32001;          ///< the account dialog was cancelled
+inline constexpr int UserAbort = 32001;          ///< the user cancelled: dialog or send
 inline constexpr int Failure = 32002;            ///< anything else: server down, TLS, protocol
 inline constexpr int LoginFailure = 32003;       ///< the server refused user name or password
 inline constexpr int AttachmentNotFound = 32011; ///< the attachment file is missing
@@ -31,6 +31,13 @@ public:
     static MailStep failure(int number, QString message, QString detail = {})
     {
         return {number, Error::environment(std::move(message), std::move(detail))};
+    }
+
+    /// The outcome of a step the user cancelled.
+    static MailStep cancelled(QString detail = {})
+    {
+        return failure(MailErrorNumber::UserAbort, QStringLiteral("Sending was cancelled."),
+                       std::move(detail));
     }
 
     bool ok() const { return m_number == 0; }

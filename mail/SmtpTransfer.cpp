@@ -6,6 +6,8 @@
 #include <QFileInfo>
 #include <QUrl>
 
+#include <algorithm>
+#include <climits>
 #include <mutex>
 
 namespace chimora {
@@ -54,71 +56,129 @@ struct Transfer {
     CurlMimePtr mime;
     char errorText[CURL_ERROR_SIZE] = {};
     QString server;
+    QByteArray refusal; // the server's last refusing reply (4xx, 5xx), for the user
+    const Cancellation* cancel = nullptr;
 };
+
+int abortWhenCancelled(void* transfer, curl_off_t, curl_off_t, curl_off_t, curl_off_t)
+{
+    const Cancellation* cancel = static_cast<Transfer*>(transfer)->cancel;
+    return cancel && cancel->isCancelled() ? 1 : 0;
+}
+
+// Keeps the server's refusals; what we send (the login among it) is never looked at.
+int keepServerRefusal(CURL*, curl_infotype type, char* data, size_t size, void* transfer)
+{
+    if (type == CURLINFO_HEADER_IN && size > 0 && (data[0] == '4' || data[0] == '5'))
+        static_cast<Transfer*>(transfer)->refusal =
+            QByteArray(data, qsizetype(std::min<size_t>(size, 300))).trimmed();
+    return 0;
+}
 
 MailStep failureOf(CURLcode code, const Transfer& t)
 {
     long response = 0;
     curl_easy_getinfo(t.easy.get(), CURLINFO_RESPONSE_CODE, &response);
-    const QString curlText = QString::fromUtf8(t.errorText[0] ? t.errorText
-                                                              : curl_easy_strerror(code));
-    const QString detail = QStringLiteral("libcurl error %1: %2; last server reply code %3")
+    const QString curlText =
+        QString::fromUtf8(t.errorText[0] ? t.errorText : curl_easy_strerror(code));
+    const QString reply = withoutControlCharacters(QString::fromUtf8(t.refusal)).trimmed();
+    const QString detail = QStringLiteral("libcurl error %1: %2; last refusal \"%3\"")
                                .arg(int(code))
-                               .arg(curlText)
-                               .arg(response);
+                               .arg(curlText, reply);
+    // The server's own words where it said something, for the user to act on or pass on.
+    const QString saying =
+        reply.isEmpty() ? QString() : QStringLiteral(" It said: \"%1\".").arg(reply);
+    const auto fail = [&](int number, const QString& message) {
+        return MailStep::failure(number, message.arg(t.server) + saying, detail);
+    };
     using namespace MailErrorNumber;
     switch (code) {
+    case CURLE_ABORTED_BY_CALLBACK: return MailStep::cancelled(detail);
     case CURLE_LOGIN_DENIED:
-        return MailStep::failure(
-            LoginFailure,
-            QStringLiteral("The mail server %1 refused the user name or password.").arg(t.server),
-            detail);
+        // Only a lasting refusal (5xx) means the user name or password is wrong; a temporary
+        // one (4xx, such as 454) says nothing about them.
+        if (response >= 500 && response < 600)
+            return fail(LoginFailure,
+                        QStringLiteral("The mail server %1 refused the user name or password."));
+        return fail(Failure, QStringLiteral("The mail server %1 could not check the login just "
+                                            "now. Try again later."));
     case CURLE_COULDNT_RESOLVE_HOST:
     case CURLE_COULDNT_CONNECT:
-        return MailStep::failure(Failure,
-                                 QStringLiteral("The mail server %1 cannot be reached. Check the "
-                                                "server and port of the mail account.")
-                                     .arg(t.server),
-                                 detail);
+        return fail(Failure, QStringLiteral("The mail server %1 cannot be reached. Check the "
+                                            "server and port of the mail account."));
     case CURLE_OPERATION_TIMEDOUT:
-        return MailStep::failure(
-            Failure, QStringLiteral("The mail server %1 did not answer in time.").arg(t.server),
-            detail);
+        return fail(Failure,
+                    QStringLiteral("The mail server %1 did not answer in time (timed out)."));
     case CURLE_PEER_FAILED_VERIFICATION:
     case CURLE_SSL_CACERT_BADFILE:
+        return fail(Failure,
+                    QStringLiteral("The certificate of the mail server %1 is not trusted. For a "
+                                   "private server, name its certificate authority file as "
+                                   "\"CAFile\" in section [Mail] of settings.ini."));
     case CURLE_SSL_CONNECT_ERROR:
-        return MailStep::failure(
-            Failure,
-            QStringLiteral("The certificate of the mail server %1 could not be verified. For a "
-                           "private server, name its certificate authority file as \"CAFile\" "
-                           "in section [Mail] of settings.ini.")
-                .arg(t.server),
-            detail);
+        return fail(Failure, QStringLiteral("No secure connection to the mail server %1 could "
+                                            "be made. Check the security of the mail account."));
     case CURLE_USE_SSL_FAILED:
-        return MailStep::failure(
-            Failure,
-            QStringLiteral("The mail server %1 does not offer STARTTLS. Choose TLS, or no "
-                           "encryption if you trust the network, in the mail account.")
-                .arg(t.server),
-            detail);
+        return fail(Failure,
+                    QStringLiteral("The mail server %1 does not offer STARTTLS. Choose TLS, or no "
+                                   "encryption if you trust the network, in the mail account."));
     default: break;
     }
     // libcurl says which command the server refused: "RCPT failed: 550".
     if (curlText.startsWith(QLatin1String("RCPT")))
-        return MailStep::failure(
-            UnknownRecipient,
-            QStringLiteral("The mail server %1 refused the recipient (code %2). Check the "
-                           "address.")
-                .arg(t.server)
-                .arg(response),
-            detail);
-    return MailStep::failure(
-        Failure, QStringLiteral("Sending through the mail server %1 failed.").arg(t.server),
-        detail);
+        return fail(UnknownRecipient,
+                    QStringLiteral("The mail server %1 refused the recipient. Check the address."));
+    if (code == CURLE_GOT_NOTHING || code == CURLE_RECV_ERROR || code == CURLE_SEND_ERROR ||
+        code == CURLE_WEIRD_SERVER_REPLY)
+        return fail(Failure, QStringLiteral("The mail server %1 broke off the connection."));
+    return fail(Failure, QStringLiteral("Sending through the mail server %1 failed."));
 }
 
-// The options shared by the login check and the send: server, security, login, limits.
-MailStep prepare(Transfer& t, const SmtpConnection& c)
+// Sets libcurl options one after the other until one is refused; the first refusal is kept.
+class Options {
+public:
+    explicit Options(CURL* easy) : m_easy(easy) {}
+    template <typename Value> Options& set(CURLoption option, Value value)
+    {
+        if (m_code == CURLE_OK) {
+            m_code = curl_easy_setopt(m_easy, option, value);
+            m_option = option;
+        }
+        return *this;
+    }
+    /// Also for curl_mime_* calls, which answer the same way.
+    Options& check(CURLcode code)
+    {
+        if (m_code == CURLE_OK)
+            m_code = code;
+        return *this;
+    }
+    MailStep outcome() const
+    {
+        if (m_code == CURLE_OUT_OF_MEMORY)
+            return MailStep::failure(MailErrorNumber::Failure,
+                                     QStringLiteral("Not enough memory to send mail."));
+        if (m_code != CURLE_OK)
+            return MailStep::failure(
+                MailErrorNumber::Failure,
+                QStringLiteral("This system's libcurl cannot send mail the way Chimora needs. "
+                               "Update the libcurl package."),
+                QStringLiteral("libcurl refused option %1: %2")
+                    .arg(int(m_option))
+                    .arg(QString::fromUtf8(curl_easy_strerror(m_code))));
+        return {};
+    }
+
+private:
+    CURL* m_easy;
+    CURLcode m_code = CURLE_OK;
+    CURLoption m_option = CURLOPT_URL;
+};
+
+// The options shared by the login check and the send: server, security, login, limits and
+// cancelling. `messageBytes` gives a large message the time it needs on a slow line.
+MailStep prepare(Transfer& t, const SmtpConnection& c, const Cancellation* cancel,
+                 qint64 messageBytes)
 {
     ensureCurlReady();
     t.easy.reset(curl_easy_init());
@@ -126,23 +186,33 @@ MailStep prepare(Transfer& t, const SmtpConnection& c)
         return MailStep::failure(MailErrorNumber::Failure,
                                  QStringLiteral("Not enough memory to send mail."));
     t.server = serverName(c.url);
-    CURL* e = t.easy.get();
-    curl_easy_setopt(e, CURLOPT_ERRORBUFFER, t.errorText);
-    curl_easy_setopt(e, CURLOPT_URL, c.url.toUtf8().constData());
-    curl_easy_setopt(e, CURLOPT_PROTOCOLS_STR, "smtp,smtps");
-    curl_easy_setopt(e, CURLOPT_NOSIGNAL, 1L); // we run on a worker thread
-    curl_easy_setopt(e, CURLOPT_USE_SSL,
-                     long(c.security == MailSecurity::None ? CURLUSESSL_NONE : CURLUSESSL_ALL));
-    curl_easy_setopt(e, CURLOPT_SSL_VERIFYPEER, 1L);
-    curl_easy_setopt(e, CURLOPT_SSL_VERIFYHOST, 2L);
-    curl_easy_setopt(e, CURLOPT_CONNECTTIMEOUT_MS, long(c.limits.connectMs));
-    curl_easy_setopt(e, CURLOPT_SERVER_RESPONSE_TIMEOUT, long(c.limits.stallSeconds));
-    curl_easy_setopt(e, CURLOPT_LOW_SPEED_LIMIT, 1L);
-    curl_easy_setopt(e, CURLOPT_LOW_SPEED_TIME, long(c.limits.stallSeconds));
-    if (!c.user.isEmpty()) {
-        curl_easy_setopt(e, CURLOPT_USERNAME, c.user.toUtf8().constData());
-        curl_easy_setopt(e, CURLOPT_PASSWORD, c.password.toUtf8().constData());
-    }
+    t.cancel = cancel;
+    const SmtpLimits& l = c.limits;
+    const qint64 attemptMs = l.attemptMs + messageBytes * 1000 / std::max(1, l.bytesPerSecond);
+    Options o(t.easy.get());
+    o.set(CURLOPT_ERRORBUFFER, t.errorText)
+        .set(CURLOPT_URL, c.url.toUtf8().constData())
+        .set(CURLOPT_PROTOCOLS_STR, "smtp,smtps")
+        .set(CURLOPT_NOSIGNAL, 1L) // we run on a worker thread
+        .set(CURLOPT_USE_SSL,
+             long(c.security == MailSecurity::None ? CURLUSESSL_NONE : CURLUSESSL_ALL))
+        .set(CURLOPT_SSL_VERIFYPEER, 1L)
+        .set(CURLOPT_SSL_VERIFYHOST, 2L)
+        .set(CURLOPT_CONNECTTIMEOUT_MS, long(l.connectMs))
+        .set(CURLOPT_SERVER_RESPONSE_TIMEOUT, long(l.replySeconds))
+        .set(CURLOPT_LOW_SPEED_LIMIT, 1L)
+        .set(CURLOPT_LOW_SPEED_TIME, long(l.stallSeconds))
+        .set(CURLOPT_TIMEOUT_MS, long(std::min<qint64>(attemptMs, LONG_MAX)))
+        // libcurl calls this at least once a second, also while it waits for the server.
+        .set(CURLOPT_XFERINFOFUNCTION, &abortWhenCancelled)
+        .set(CURLOPT_XFERINFODATA, &t)
+        .set(CURLOPT_NOPROGRESS, 0L)
+        .set(CURLOPT_DEBUGFUNCTION, &keepServerRefusal)
+        .set(CURLOPT_DEBUGDATA, &t)
+        .set(CURLOPT_VERBOSE, 1L);
+    if (!c.user.isEmpty())
+        o.set(CURLOPT_USERNAME, c.user.toUtf8().constData())
+            .set(CURLOPT_PASSWORD, c.password.toUtf8().constData());
     if (!c.caFile.isEmpty()) {
         // CURLOPT_CAINFO would replace the system's authorities; the extra file is added to
         // them instead, so a private server and public ones both verify.
@@ -155,16 +225,17 @@ MailStep prepare(Transfer& t, const SmtpConnection& c)
                                "of settings.ini) cannot be read.")
                     .arg(c.caFile));
         char* systemBundle = nullptr;
-        if (curl_easy_getinfo(e, CURLINFO_CAINFO, &systemBundle) == CURLE_OK && systemBundle) {
+        if (curl_easy_getinfo(t.easy.get(), CURLINFO_CAINFO, &systemBundle) == CURLE_OK &&
+            systemBundle) {
             bool systemOk = false;
             const QByteArray system = readWhole(QString::fromLocal8Bit(systemBundle), &systemOk);
             if (systemOk)
                 bundle = system + '\n' + bundle;
         }
         curl_blob blob{bundle.data(), size_t(bundle.size()), CURL_BLOB_COPY};
-        curl_easy_setopt(e, CURLOPT_CAINFO_BLOB, &blob);
+        o.set(CURLOPT_CAINFO_BLOB, &blob);
     }
-    return {};
+    return o.outcome();
 }
 
 } // namespace
@@ -173,33 +244,35 @@ QList<QByteArray> messageHeaderLines(const OutgoingMessage& message, const QDate
 {
     QByteArray to;
     for (const Mailbox& recipient : message.to)
-        to += (to.isEmpty() ? "" : ",\r\n ") + mailboxHeaderValue(recipient);
+        to += (to.isEmpty() ? "" : ", ") + mailboxHeaderValue(recipient);
     return {
-        "From: " + mailboxHeaderValue(message.from),
-        "To: " + to,
-        "Subject: " + unstructuredHeaderValue(message.subject, 8),
-        "Date: " + dateHeaderValue(date),
-        "Message-ID: " + newMessageId(message.from.address),
+        headerField("From", mailboxHeaderValue(message.from)),
+        headerField("To", to),
+        headerField("Subject", unstructuredHeaderValue(message.subject, 8)),
+        headerField("Date", dateHeaderValue(date)),
+        headerField("Message-ID", newMessageId(message.from.address)),
         "MIME-Version: 1.0",
     };
 }
 
-MailStep checkSmtpLogin(const SmtpConnection& connection)
+MailStep checkSmtpLogin(const SmtpConnection& connection, const Cancellation* cancel)
 {
     if (connection.user.isEmpty())
         return {};
     Transfer t;
-    if (MailStep step = prepare(t, connection); !step)
+    if (MailStep step = prepare(t, connection, cancel, 0); !step)
         return step;
     // libcurl's connect phase for SMTP runs the greeting, EHLO, STARTTLS and AUTH.
-    curl_easy_setopt(t.easy.get(), CURLOPT_CONNECT_ONLY, 1L);
+    if (MailStep step = Options(t.easy.get()).set(CURLOPT_CONNECT_ONLY, 1L).outcome(); !step)
+        return step;
     const CURLcode code = curl_easy_perform(t.easy.get());
     if (code != CURLE_OK)
         return failureOf(code, t);
     return {};
 }
 
-MailStep sendSmtpMessage(const SmtpConnection& connection, const OutgoingMessage& message)
+MailStep sendSmtpMessage(const SmtpConnection& connection, const OutgoingMessage& message,
+                         const Cancellation* cancel)
 {
     const bool hasAttachment = !message.attachmentPath.isEmpty();
     const QString attachmentName = QFileInfo(message.attachmentPath).fileName();
@@ -211,54 +284,59 @@ MailStep sendSmtpMessage(const SmtpConnection& connection, const OutgoingMessage
     const QByteArray attachment =
         hasAttachment ? readWhole(message.attachmentPath, &readOk) : QByteArray();
     if (!readOk)
-        return MailStep::failure(MailErrorNumber::AttachmentOpenFailure,
-                                 QStringLiteral("The ringtone %1 cannot be read.")
-                                     .arg(message.attachmentPath));
+        return MailStep::failure(
+            MailErrorNumber::AttachmentOpenFailure,
+            QStringLiteral("The ringtone %1 cannot be read.").arg(message.attachmentPath));
+    const QByteArray body = withCrlfLineEnds(message.body);
 
     Transfer t;
-    if (MailStep step = prepare(t, connection); !step)
+    // Base64 makes the attachment a third larger.
+    const qint64 bytes = body.size() + attachment.size() * 4 / 3;
+    if (MailStep step = prepare(t, connection, cancel, bytes); !step)
         return step;
     CURL* e = t.easy.get();
     const MailStep noMemory = MailStep::failure(MailErrorNumber::Failure,
                                                 QStringLiteral("Not enough memory to send mail."));
 
-    curl_easy_setopt(e, CURLOPT_MAIL_FROM, ('<' + message.from.address.toLatin1() + '>').data());
     for (const Mailbox& recipient : message.to) {
         if (!appendToCurlList(t.recipients, ('<' + recipient.address.toLatin1() + '>').data()))
             return noMemory;
     }
-    curl_easy_setopt(e, CURLOPT_MAIL_RCPT, t.recipients.get());
-
     for (const QByteArray& line : messageHeaderLines(message, QDateTime::currentDateTime())) {
         if (!appendToCurlList(t.headers, line.constData()))
             return noMemory;
     }
-    curl_easy_setopt(e, CURLOPT_HTTPHEADER, t.headers.get());
-
     t.mime.reset(curl_mime_init(e));
-    if (!t.mime)
-        return noMemory;
-    curl_mimepart* text = curl_mime_addpart(t.mime.get());
+    curl_mimepart* text = t.mime ? curl_mime_addpart(t.mime.get()) : nullptr;
     if (!text)
         return noMemory;
-    const QByteArray body = withCrlfLineEnds(message.body);
-    curl_mime_data(text, body.constData(), size_t(body.size()));
-    curl_mime_type(text, "text/plain; charset=UTF-8");
-    curl_mime_encoder(text, "quoted-printable");
+    Options o(e);
+    o.set(CURLOPT_MAIL_FROM, ('<' + message.from.address.toLatin1() + '>').constData())
+        .set(CURLOPT_MAIL_RCPT, t.recipients.get())
+        .set(CURLOPT_HTTPHEADER, t.headers.get())
+        .check(curl_mime_data(text, body.constData(), size_t(body.size())))
+        .check(curl_mime_type(text, "text/plain; charset=UTF-8"))
+        .check(curl_mime_encoder(text, "quoted-printable"));
     if (hasAttachment) {
         curl_mimepart* file = curl_mime_addpart(t.mime.get());
         CurlListPtr fileHeaders;
-        if (!file || !appendToCurlList(fileHeaders, ("Content-Disposition: " +
-                                                     attachmentDisposition(attachmentName))
-                                                        .constData()))
+        if (!file ||
+            !appendToCurlList(fileHeaders, headerField("Content-Disposition",
+                                                       attachmentDisposition(attachmentName))
+                                               .constData()))
             return noMemory;
-        curl_mime_data(file, attachment.constData(), size_t(attachment.size()));
-        curl_mime_type(file, attachmentMediaType(attachmentName).constData());
-        curl_mime_encoder(file, "base64");
-        curl_mime_headers(file, fileHeaders.release(), 1);
+        o.check(curl_mime_data(file, attachment.constData(), size_t(attachment.size())))
+            .check(curl_mime_type(file, attachmentMediaType(attachmentName).constData()))
+            .check(curl_mime_encoder(file, "base64"));
+        // The part owns the list only once it took it.
+        const CURLcode taken = curl_mime_headers(file, fileHeaders.get(), 1);
+        if (taken == CURLE_OK)
+            fileHeaders.release();
+        o.check(taken);
     }
-    curl_easy_setopt(e, CURLOPT_MIMEPOST, t.mime.get());
-    curl_easy_setopt(e, CURLOPT_UPLOAD, 1L);
+    o.set(CURLOPT_MIMEPOST, t.mime.get()).set(CURLOPT_UPLOAD, 1L);
+    if (MailStep step = o.outcome(); !step)
+        return step;
 
     const CURLcode code = curl_easy_perform(e);
     if (code != CURLE_OK)

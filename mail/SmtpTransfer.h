@@ -1,8 +1,9 @@
 #pragma once
 // Talking to the mail server over SMTP through libcurl: checking a login and sending one
-// message with one attachment. Both block until the server has answered or a time limit has
-// passed; they touch no program state and may run on any thread.
+// message with one attachment. Both block until the server has answered, a time limit has
+// passed or they were cancelled; they touch no program state and may run on any thread.
 
+#include "mail/Cancellation.h"
 #include "mail/MailAccount.h"
 #include "mail/MailHeaders.h"
 #include "mail/MailStep.h"
@@ -13,19 +14,22 @@
 
 namespace chimora {
 
-/// How long a dead or silent server may keep us waiting.
+/// How long a dead, silent or slow server may keep us waiting.
 struct SmtpLimits {
-    int connectMs = 10000;  ///< to open the connection (TCP and TLS)
-    int stallSeconds = 15;  ///< without an answer or any progress, at any point of the talk
+    int connectMs = 10000;      ///< to open the connection (TCP and TLS)
+    int replySeconds = 10;      ///< for each reply of the server, the greeting included
+    int stallSeconds = 10;      ///< with no byte moving either way, at any point of the talk
+    int attemptMs = 30000;      ///< for the whole attempt, with a message of no size...
+    int bytesPerSecond = 32768; ///< ...and this much longer for each so many bytes it has
 };
 
 /// Everything needed to reach and log in to the server.
 struct SmtpConnection {
-    QString url;      ///< smtp://host:port or smtps://host:port (see connectionUrl)
+    QString url; ///< smtp://host:port or smtps://host:port (see connectionUrl)
     MailSecurity security = MailSecurity::StartTls;
-    QString user;     ///< empty: no login
+    QString user; ///< empty: no login
     QString password;
-    QString caFile;   ///< extra certificate authority file, trusted beside the system's ones
+    QString caFile; ///< extra certificate authority file, trusted beside the system's ones
     SmtpLimits limits;
 };
 
@@ -43,13 +47,16 @@ struct OutgoingMessage {
 QList<QByteArray> messageHeaderLines(const OutgoingMessage& message, const QDateTime& date);
 
 /// Connects, secures the connection as asked and logs in, then disconnects. Succeeds at once
-/// when the connection has no user. LoginFailure when the server refused the login; Failure
-/// for everything else (unreachable, time limit, certificate, no STARTTLS).
-MailStep checkSmtpLogin(const SmtpConnection& connection);
+/// when the connection has no user. LoginFailure when the server refused the login for good
+/// (a 5xx reply); UserAbort when `cancel` was cancelled (it ends the talk within about a
+/// second); Failure for everything else (unreachable, time limit, certificate, no STARTTLS, a
+/// temporary refusal, a lost connection). The error's message says which, with the server's
+/// last reply; its detail holds libcurl's words.
+MailStep checkSmtpLogin(const SmtpConnection& connection, const Cancellation* cancel = nullptr);
 
 /// Sends `message`. AttachmentNotFound / AttachmentOpenFailure when the attachment cannot be
-/// read; UnknownRecipient when the server refused the recipient; LoginFailure when it refused
-/// the login; Failure otherwise. The error's detail holds libcurl's and the server's words.
-MailStep sendSmtpMessage(const SmtpConnection& connection, const OutgoingMessage& message);
+/// read; UnknownRecipient when the server refused the recipient; the rest as checkSmtpLogin.
+MailStep sendSmtpMessage(const SmtpConnection& connection, const OutgoingMessage& message,
+                         const Cancellation* cancel = nullptr);
 
 } // namespace chimora

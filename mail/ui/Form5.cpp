@@ -7,7 +7,6 @@
 #include <QGuiApplication>
 #include <QLabel>
 #include <QLineEdit>
-#include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QScreen>
@@ -21,6 +20,7 @@ QLabel* makeLabel(QWidget* parent, const char* name, const QString& text, QRect 
 {
     auto* label = new QLabel(text, parent);
     label->setObjectName(QLatin1String(name));
+    label->setTextFormat(Qt::PlainText);
     label->setGeometry(geometry);
     return label;
 }
@@ -58,6 +58,10 @@ Form5::Form5(QWidget* owner, const MailTexts& texts, QString attachmentPath, QSt
     Command2 = new QPushButton(QStringLiteral("Close"), this);
     Command2->setObjectName(QStringLiteral("Command2"));
     Command2->setGeometry(232, 224, 73, 23);
+    cancelSend = new QPushButton(QStringLiteral("Cancel"), this);
+    cancelSend->setObjectName(QStringLiteral("cancelSend"));
+    cancelSend->setGeometry(72, 224, 73, 23);
+    cancelSend->hide();
 
     setTabOrder(Command1, Command2);
     setTabOrder(Command2, txtMessage);
@@ -69,9 +73,12 @@ Form5::Form5(QWidget* owner, const MailTexts& texts, QString attachmentPath, QSt
 
     connect(Command1, &QPushButton::clicked, this, &Form5::Command1_Click);
     connect(Command2, &QPushButton::clicked, this, &Form5::Command2_Click);
+    connect(cancelSend, &QPushButton::clicked, this, &Form5::cancelSend_Click);
 
     MAPISession1.setAccountPrompt(
         [this](const AccountRequest& request) { return MailAccountDialog::ask(request, this); });
+    MAPISession1.setPlainLoginConfirm(
+        [this](const QString& host) { return confirmPlainLogin(host); });
     Form_Load(texts);
 }
 
@@ -125,27 +132,57 @@ void Form5::Command1_Click()
     if (m_sending)
         return;
     // The send processes events while it waits for the server: nothing may start a second one
-    // or close the window meanwhile.
-    m_sending = true;
-    Command1->setEnabled(false);
-    Command2->setEnabled(false);
-    const bool sent = SendMailMessage(MAPISession1, MAPIMessages1, txtSubject->text(),
-                                      txtMessage->toPlainText(), 1, {txtAddress1->text()},
-                                      m_attachmentPath, this);
-    Command1->setEnabled(true);
-    Command2->setEnabled(true);
-    m_sending = false;
-    showResult(sent);
+    // meanwhile; "Cancel" and the close box end it.
+    setSending(true);
+    MailStep outcome;
+    const bool sent =
+        SendMailMessage(MAPISession1, MAPIMessages1, txtSubject->text(), txtMessage->toPlainText(),
+                        1, {txtAddress1->text()}, m_attachmentPath, this, &outcome);
+    setSending(false);
+    if (m_closeWhenSent) {
+        close();
+        return;
+    }
+    showResult(sent, outcome);
     Command1->setFocus();
 }
 
-void Form5::showResult(bool sent)
+void Form5::setSending(bool sending)
 {
-    QMessageBox box(sent ? QMessageBox::Information : QMessageBox::Warning,
-                    QStringLiteral("Chimora"),
-                    sent ? QStringLiteral("Message sent.") : QStringLiteral("Message send failed."),
-                    QMessageBox::Ok, this);
-    box.exec();
+    m_sending = sending;
+    Command1->setEnabled(!sending);
+    Command2->setEnabled(!sending);
+    cancelSend->setEnabled(sending);
+    cancelSend->setVisible(sending);
+    if (sending)
+        cancelSend->setFocus();
+}
+
+void Form5::cancelSend_Click()
+{
+    MAPISession1.cancel();
+    cancelSend->setEnabled(false);
+}
+
+bool Form5::confirmPlainLogin(const QString& host)
+{
+    return showMailBox(this, QMessageBox::Warning,
+                       QStringLiteral("The connection to %1 is not encrypted: your password "
+                                      "would travel readable by anyone on the way. Send it "
+                                      "anyway?")
+                           .arg(host),
+                       QStringLiteral("Choose STARTTLS or TLS in the mail account to protect "
+                                      "it."),
+                       QMessageBox::Yes | QMessageBox::No, QMessageBox::No) == QMessageBox::Yes;
+}
+
+void Form5::showResult(bool sent, const MailStep& outcome)
+{
+    if (sent)
+        showMailBox(this, QMessageBox::Information, QStringLiteral("Message sent."));
+    else
+        showMailBox(this, QMessageBox::Warning, QStringLiteral("Message send failed."),
+                    outcome.error().message);
 }
 
 void Form5::Command2_Click()
@@ -156,6 +193,9 @@ void Form5::Command2_Click()
 void Form5::closeEvent(QCloseEvent* event)
 {
     if (m_sending) {
+        // The window goes once the send has ended, which cancelling makes quick.
+        m_closeWhenSent = true;
+        cancelSend_Click();
         event->ignore();
         return;
     }

@@ -37,14 +37,15 @@ public:
     /// Shows the window over its owner with the focus on "Send".
     void showOverOwner();
 
-    QLabel* Label1 = nullptr;         // "To:"
-    QLineEdit* txtAddress1 = nullptr; // recipient address
-    QLabel* Label4 = nullptr;         // "Subject:"
-    QLineEdit* txtSubject = nullptr;  // subject
-    QLabel* Label5 = nullptr;         // "Body:"
+    QLabel* Label1 = nullptr;             // "To:"
+    QLineEdit* txtAddress1 = nullptr;     // recipient address
+    QLabel* Label4 = nullptr;             // "Subject:"
+    QLineEdit* txtSubject = nullptr;      // subject
+    QLabel* Label5 = nullptr;             // "Body:"
     QPlainTextEdit* txtMessage = nullptr; // message text, several lines
-    QPushButton* Command1 = nullptr;  // "Send" button
-    QPushButton* Command2 = nullptr;  // "Close" button
+    QPushButton* Command1 = nullptr;      // "Send" button
+    QPushButton* Command2 = nullptr;      // "Close" button
+    QPushButton* cancelSend = nullptr;    // "Cancel": stops a send under way; shown only then
 
     chimora::MAPISession1 MAPISession1;   // signs on to the mail account; not shown
     chimora::MAPIMessages1 MAPIMessages1; // composes and sends the message; not shown
@@ -52,6 +53,8 @@ public:
 public slots:
     void Command1_Click();
     void Command2_Click();
+    /// Ends the send under way; the window stays open and tells the outcome.
+    void cancelSend_Click();
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -60,11 +63,14 @@ protected:
 private:
     void Form_Load(const MailTexts& texts);
     void Form_Unload();
-    void showResult(bool sent);
+    void showResult(bool sent, const MailStep& outcome);
+    void setSending(bool sending);
+    bool confirmPlainLogin(const QString& host);
 
     QString m_attachmentPath;
     std::function<void(const MailTexts&)> m_unloaded;
     bool m_sending = false;
+    bool m_closeWhenSent = false; // the close box was pressed during a send
 };
 
 } // namespace chimora

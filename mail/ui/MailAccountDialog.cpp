@@ -4,6 +4,7 @@
 #include <QComboBox>
 #include <QDialogButtonBox>
 #include <QFormLayout>
+#include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
 #include <QVBoxLayout>
@@ -34,6 +35,7 @@ MailAccountDialog::MailAccountDialog(const AccountRequest& request, QWidget* par
 
     problem = new QLabel(request.problem, this);
     problem->setObjectName(QStringLiteral("problem"));
+    problem->setTextFormat(Qt::PlainText); // a server's words
     problem->setWordWrap(true);
     problem->setStyleSheet(QStringLiteral("color: #b00020;"));
     problem->setVisible(!request.problem.isEmpty());
@@ -50,18 +52,37 @@ MailAccountDialog::MailAccountDialog(const AccountRequest& request, QWidget* par
     user->setPlaceholderText(QStringLiteral("empty when the server needs no login"));
     password = makeField(this, "password", QString());
     password->setEchoMode(QLineEdit::Password);
+    if (request.passwordStored)
+        password->setPlaceholderText(QStringLiteral("as stored in the keyring"));
     from = makeField(this, "from", request.account.from);
     from->setPlaceholderText(QStringLiteral("Your Name <you@example.com>"));
     rememberPassword = new QCheckBox(QStringLiteral("Remember password"), this);
     rememberPassword->setObjectName(QStringLiteral("rememberPassword"));
     rememberPassword->setEnabled(request.keyringAvailable);
+    // Ticked while a password is stored, so that saving the account keeps it.
+    rememberPassword->setChecked(request.keyringAvailable && request.passwordStored);
     if (!request.keyringAvailable)
         rememberPassword->setToolTip(QStringLiteral(
             "No keyring is running: the password is kept until Chimora ends."));
 
+    plainLoginWarning =
+        new QLabel(QStringLiteral("Not encrypted: the password can be read on the way."), this);
+    plainLoginWarning->setObjectName(QStringLiteral("plainLoginWarning"));
+    plainLoginWarning->setTextFormat(Qt::PlainText);
+    plainLoginWarning->setWordWrap(true);
+    plainLoginWarning->setStyleSheet(QStringLiteral("color: #b00020;"));
+    auto* securityRow = new QHBoxLayout;
+    securityRow->addWidget(security);
+    securityRow->addWidget(plainLoginWarning, 1);
+    for (QLineEdit* field : {server, user})
+        connect(field, &QLineEdit::textChanged, this, &MailAccountDialog::updatePlainLoginWarning);
+    connect(security, &QComboBox::currentIndexChanged, this,
+            &MailAccountDialog::updatePlainLoginWarning);
+    updatePlainLoginWarning();
+
     auto* form = new QFormLayout;
     form->addRow(QStringLiteral("Server:"), server);
-    form->addRow(QStringLiteral("Security:"), security);
+    form->addRow(QStringLiteral("Security:"), securityRow);
     form->addRow(QStringLiteral("User name:"), user);
     form->addRow(QStringLiteral("Password:"), password);
     form->addRow(QStringLiteral("Sender address:"), from);
@@ -86,6 +107,11 @@ MailAccountDialog::MailAccountDialog(const AccountRequest& request, QWidget* par
         from->setFocus();
     else
         password->setFocus();
+}
+
+void MailAccountDialog::updatePlainLoginWarning()
+{
+    plainLoginWarning->setVisible(sendsPasswordInClear(answer().account));
 }
 
 AccountAnswer MailAccountDialog::answer() const

@@ -32,11 +32,14 @@ public:
     QLineEdit* password = nullptr;      // password, shown as dots
     QLineEdit* from = nullptr;          // sender address
     QCheckBox* rememberPassword = nullptr; // keep the password in the keyring
+    QLabel* plainLoginWarning = nullptr;   // beside the security: the password would go unencrypted
 
 public slots:
     void accept() override;
 
 private:
+    void updatePlainLoginWarning();
+
     QString m_caFile; // kept as it is: set in settings.ini only
 };
 

@@ -1,7 +1,9 @@
 // Fuzzes the mail address checks and header building with user text. Invariants beyond "no
 // crash": no header value holds a CR or LF other than folding (CRLF followed by a blank), nor
 // any other control character; every recipient text is either resolved to a valid address
-// (whose header value carries it) or refused.
+// (whose header value carries it) or refused; a folded header line is at most 998 octets, and
+// longer than 78 only where it has no blank left to fold at; an encoded word is at most 75
+// characters.
 
 #include "mail/MailHeaders.h"
 
@@ -34,6 +36,34 @@ void checkHeaderValue(const QByteArray& value) {
     }
 }
 
+// `field` as headerField made it. `encodedWordsOurs`: every word starting "=?" is one we
+// encoded (in the subject and display names; a quoted file name may hold "=?" as it is).
+void checkFolding(const QByteArray& field, bool encodedWordsOurs) {
+    const qsizetype prefix = field.indexOf(": ") + 2;
+    check(prefix >= 2, "a field has its name");
+    qsizetype start = 0;
+    while (start <= field.size()) {
+        qsizetype end = field.indexOf("\r\n", start);
+        if (end < 0)
+            end = field.size();
+        const QByteArray line = field.mid(start, end - start);
+        check(line.size() <= 998, "no header line longer than 998 octets");
+        // After the field's name, or the blank a folded line starts with.
+        const QByteArray rest = line.mid(start == 0 ? prefix : 1);
+        if (line.size() > 78) {
+            for (qsizetype i = 0; i + 1 < rest.size(); ++i)
+                check(!(rest[i] == ' ' && rest[i + 1] != ' '),
+                      "a line over 78 characters has no blank to fold at");
+        }
+        if (encodedWordsOurs) {
+            for (const QByteArray& word : rest.split(' '))
+                check(!word.startsWith("=?") || word.size() <= 75,
+                      "no encoded word longer than 75 characters");
+        }
+        start = end + 2;
+    }
+}
+
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -44,9 +74,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         checkHeaderValue(value);
         check(value.contains("<" + mailbox->address.toLatin1() + ">"),
               "the header carries the resolved address");
+        checkFolding(headerField("To", value), true);
     }
-    checkHeaderValue(unstructuredHeaderValue(text, 9)); // "Subject: "
-    checkHeaderValue(attachmentDisposition(text));
-    checkHeaderValue(mailboxHeaderValue(Mailbox{text, QStringLiteral("someone@example.com")}));
+    const QByteArray subject = headerField("Subject", unstructuredHeaderValue(text, 8));
+    checkHeaderValue(subject);
+    checkFolding(subject, true);
+    const QByteArray disposition = headerField("Content-Disposition", attachmentDisposition(text));
+    checkHeaderValue(disposition);
+    checkFolding(disposition, false);
+    const QByteArray from = headerField(
+        "From", mailboxHeaderValue(Mailbox{text, QStringLiteral("someone@example.com")}));
+    checkHeaderValue(from);
+    checkFolding(from, true);
     return 0;
 }

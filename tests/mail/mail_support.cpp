@@ -3,6 +3,7 @@
 #include "TestSupport.h"
 #include "mail/ui/MailAccountDialog.h"
 
+#include <QAbstractButton>
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
@@ -31,15 +32,39 @@ QString env(const char* name)
 QString plainServer() { return env("CHIMORA_SMTP_PLAIN"); }
 QString startTlsServer() { return env("CHIMORA_SMTP_STARTTLS"); }
 QString tlsServer() { return env("CHIMORA_SMTP_TLS"); }
-QString plainMaildir() { return env("CHIMORA_SMTP_PLAIN_MAILDIR"); }
-QString loginMaildir() { return env("CHIMORA_SMTP_LOGIN_MAILDIR"); }
+QString stallServer() { return env("CHIMORA_SMTP_STALL"); }
+QString slowServer() { return env("CHIMORA_SMTP_SLOW"); }
+QString tempFailServer() { return env("CHIMORA_SMTP_TEMPFAIL"); }
+QString dropServer() { return env("CHIMORA_SMTP_DROP"); }
 QString serverCaFile() { return env("CHIMORA_SMTP_CA"); }
-QString serverUser() { return env("CHIMORA_SMTP_USER"); }
 QString serverPassword() { return env("CHIMORA_SMTP_PASSWORD"); }
 
-QStringList storedMessages(const QString& maildir)
+namespace {
+// Unique within this run of the test suite: the program's name and process, and a counter.
+QString uniqueStem()
 {
-    QDir dir(maildir + QStringLiteral("/new"));
+    static int counter = 0;
+    return QStringLiteral("%1-%2-%3")
+        .arg(QCoreApplication::applicationName().replace(QLatin1Char('_'), QLatin1Char('-')))
+        .arg(QCoreApplication::applicationPid())
+        .arg(++counter);
+}
+} // namespace
+
+QString uniqueUser()
+{
+    return env("CHIMORA_SMTP_USER") + QLatin1Char('-') + uniqueStem();
+}
+
+QString uniqueAddress(const QString& tag)
+{
+    return tag + QLatin1Char('-') + uniqueStem() + QStringLiteral("@example.org");
+}
+
+QStringList storedMessages(const QString& address)
+{
+    QDir dir(env("CHIMORA_SMTP_MAILDIR") + QLatin1Char('/') + address.toLower() +
+             QStringLiteral("/new"));
     QStringList files;
     for (const QString& name : dir.entryList(QDir::Files, QDir::Name))
         files << dir.filePath(name);
@@ -114,11 +139,17 @@ void ModalAnswerer::poll()
         return;
     QWidget* modal = QApplication::activeModalWidget();
     if (auto* box = qobject_cast<QMessageBox*>(modal)) {
-        boxes.append({box->icon(), box->windowTitle(), box->text()});
-        box->accept();
+        const auto* informative = box->findChild<QLabel*>("qt_msgbox_informativelabel");
+        boxes.append({box->icon(), box->windowTitle(), box->text(), box->informativeText(),
+                      !informative || informative->textFormat() == Qt::PlainText});
+        if (QAbstractButton* answer = box->button(questionAnswer))
+            answer->click();
+        else
+            box->accept();
     } else if (auto* dialog = qobject_cast<chimora::MailAccountDialog*>(modal)) {
         dialogProblems << (dialog->problem->isHidden() ? QString() : dialog->problem->text());
         rememberEnabled = dialog->rememberPassword->isEnabled();
+        rememberShown = dialog->rememberPassword->isChecked();
         if (m_answers.isEmpty()) {
             dialog->reject();
         } else {
@@ -126,9 +157,11 @@ void ModalAnswerer::poll()
             dialog->server->setText(chimora::serverHostPort(a.account.server));
             dialog->security->setCurrentIndex(int(a.account.security));
             dialog->user->setText(a.account.user);
-            dialog->password->setText(a.password);
             dialog->from->setText(a.account.from);
-            dialog->rememberPassword->setChecked(a.rememberPassword);
+            if (!a.password.isEmpty()) {
+                dialog->password->setText(a.password);
+                dialog->rememberPassword->setChecked(a.rememberPassword);
+            }
             QTest::keyClick(dialog, Qt::Key_Return);
         }
     }

@@ -17,18 +17,28 @@
 
 namespace mailtest {
 
-/// host:port of the servers, from the environment scripts/test exports; empty when absent.
-QString plainServer();    ///< aiosmtpd: any mail, no login
+/// host:port of the servers (tests/mail/smtp_test_servers.py), from the environment
+/// scripts/test exports; empty when absent.
+QString plainServer();    ///< any mail, no login
 QString startTlsServer(); ///< login server, STARTTLS required
 QString tlsServer();      ///< login server, TLS from the start
-QString plainMaildir();
-QString loginMaildir();
+QString stallServer();    ///< greets, then never answers
+QString slowServer();     ///< answers every line late
+QString tempFailServer(); ///< answers AUTH "454 4.7.0 <b>Temporary</b> authentication failure"
+QString dropServer();     ///< hangs up on AUTH
 QString serverCaFile();   ///< the login server's self-signed certificate
-QString serverUser();
 QString serverPassword();
 
-/// Message files in the Maildir's "new" folder.
-QStringList storedMessages(const QString& maildir);
+/// A user name the login servers take (with serverPassword()), new at each call, so keyring
+/// entries of concurrent tests never meet.
+QString uniqueUser();
+
+/// A recipient address new at each call (of this test program and this run): its mailbox is
+/// this test's alone. `tag` must be letters, digits and hyphens.
+QString uniqueAddress(const QString& tag);
+
+/// Message files that arrived for `address`.
+QStringList storedMessages(const QString& address);
 
 /// A message as a mail reader sees it (see read_mail.py): headers, subject, from, to, body,
 /// attachments [{name, type, sha256}].
@@ -51,14 +61,18 @@ int closedPort(chimora::UniqueFd* holder);
 void writeAccount(const QString& settingsFile, const chimora::MailAccount& account);
 
 /// Answers the modal windows that come up while it is armed: message boxes are recorded and
-/// accepted; each account dialog gets the next of `accountAnswers` typed in (or is cancelled
-/// when there is none left) and its request is recorded.
+/// accepted (a question gets `questionAnswer`); each account dialog gets the next of
+/// `accountAnswers` typed in (or is cancelled when there is none left) and its request is
+/// recorded. An answer with an empty password leaves the password and "Remember password" as
+/// the dialog showed them, as a user does who only mends another field.
 class ModalAnswerer {
 public:
     struct Box {
         QMessageBox::Icon icon;
         QString title;
         QString text;
+        QString informative;
+        bool informativePlain = true; ///< the informative text is shown as plain text
     };
     void arm(QList<chimora::AccountAnswer> accountAnswers = {});
     void disarm();
@@ -66,6 +80,8 @@ public:
     QList<Box> boxes;
     QStringList dialogProblems; ///< the problem each account dialog showed
     bool rememberEnabled = false; ///< whether the last dialog offered "Remember password"
+    bool rememberShown = false;   ///< whether the last dialog showed it ticked
+    QMessageBox::StandardButton questionAnswer = QMessageBox::No;
 
 private:
     void poll();

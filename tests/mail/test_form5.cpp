@@ -72,7 +72,7 @@ private slots:
         QTest::addColumn<QString>("address");
         QTest::addColumn<QStringList>("texts");
         QTest::addColumn<int>("arrived");
-        QTest::newRow("sent") << "fan@example.org" << QStringList{"Message sent."} << 1;
+        QTest::newRow("sent") << uniqueAddress("fan") << QStringList{"Message sent."} << 1;
         QTest::newRow("not an address")
             << "fan at example" << QStringList{resolveFailureText(), "Message send failed."}
             << 0;
@@ -84,7 +84,6 @@ private slots:
         QFETCH(QStringList, texts);
         QFETCH(int, arrived);
         open({address, "Ringtone", "Enjoy"});
-        const int before = storedMessages(plainMaildir()).size();
         ModalAnswerer answerer;
         answerer.arm();
         QTest::mouseClick(m_form->Command1, Qt::LeftButton);
@@ -100,7 +99,7 @@ private slots:
                  arrived ? QMessageBox::Information : QMessageBox::Warning);
         if (texts.size() == 2)
             QCOMPARE(answerer.boxes.first().icon, QMessageBox::NoIcon);
-        QCOMPARE(storedMessages(plainMaildir()).size(), before + arrived);
+        QCOMPARE(storedMessages(address).size(), arrived);
         QVERIFY(m_form->isVisible()); // stays open either way
         QCOMPARE(m_form->txtAddress1->text(), address);
     }
@@ -110,8 +109,11 @@ private slots:
         QFile::remove(m_settings);
         open({"fan@example.org", "s", "b"});
         ModalAnswerer answerer;
-        answerer.arm({{{"smtp://" + startTlsServer(), MailSecurity::StartTls, serverUser(),
-                        "maker@example.com", {}},
+        answerer.arm({{{"smtp://" + startTlsServer(),
+                        MailSecurity::StartTls,
+                        uniqueUser(),
+                        "maker@example.com",
+                        {}},
                        serverPassword(),
                        false}});
         // The account dialog carries no CAFile; the private server's authority is named in
@@ -120,11 +122,10 @@ private slots:
         QTest::mouseClick(m_form->Command1, Qt::LeftButton);
         answerer.disarm();
         QCOMPARE(answerer.dialogProblems, QStringList{QString()});
-        QVERIFY(!answerer.rememberEnabled); // no keyring on the test machines
         QCOMPARE(answerer.boxes.size(), 1);
         QCOMPARE(answerer.boxes.first().text, QString("Message sent."));
         QVERIFY(!wizardtestFileContains(m_settings, serverPassword()));
-        QCOMPARE(ReadIniValue("Mail", "User", m_settings), serverUser());
+        QVERIFY(ReadIniValue("Mail", "User", m_settings).startsWith("ringer-"));
     }
 
     void focusSelectsTheWholeText_data()
@@ -161,30 +162,85 @@ private slots:
         }
     }
 
-    void windowStaysLiveWhileSending()
+    void cancelOrCloseEndsAStalledSend_data()
     {
-        // A server that takes the connection and never answers: the send waits for the stall
-        // limit, and meanwhile the window's events go on.
-        const SilentServer silent;
-        WriteIniValue("Mail", "Server", "smtp://127.0.0.1:" + QString::number(silent.port),
-                      m_settings);
+        QTest::addColumn<bool>("byCloseBox");
+        QTest::newRow("Cancel: the window tells and stays") << false;
+        QTest::newRow("close box: the window goes, the wizard is back") << true;
+    }
+    void cancelOrCloseEndsAStalledSend()
+    {
+        QFETCH(bool, byCloseBox);
+        // A server that greets and then says nothing more, with limits only the user ends.
+        WriteIniValue("Mail", "Server", "smtp://" + stallServer(), m_settings);
         open({"fan@example.org", "s", "b"});
-        m_form->MAPISession1.setLimits({3000, 1});
+        m_form->MAPISession1.setLimits({60000, 60, 60, 600000, 1});
 
-        bool ranDuringSend = false, closedDuringSend = true;
+        bool liveWhileSending = false;
         QTimer::singleShot(0, m_form, [&] {
-            ranDuringSend = !m_form->Command1->isEnabled();
-            m_form->close(); // refused while sending
-            closedDuringSend = !m_form->isVisible();
+            liveWhileSending = !m_form->Command1->isEnabled() && !m_form->Command2->isEnabled() &&
+                               m_form->cancelSend->isVisible() && m_form->cancelSend->isEnabled();
+            if (byCloseBox)
+                m_form->close();
+            else
+                QTest::mouseClick(m_form->cancelSend, Qt::LeftButton);
         });
         ModalAnswerer answerer;
         answerer.arm();
         QTest::mouseClick(m_form->Command1, Qt::LeftButton);
+        QTRY_COMPARE(bool(m_form), !byCloseBox);
         answerer.disarm();
-        QVERIFY(ranDuringSend);
-        QVERIFY(!closedDuringSend);
+        QVERIFY(liveWhileSending);
+        if (byCloseBox) {
+            QVERIFY(answerer.boxes.isEmpty());
+            QVERIFY(m_owner->isEnabled());
+            QVERIFY(m_unloaded);
+            return;
+        }
         QCOMPARE(answerer.boxes.size(), 1);
         QCOMPARE(answerer.boxes.first().text, QString("Message send failed."));
+        QCOMPARE(answerer.boxes.first().informative, QString("Sending was cancelled."));
+        QVERIFY(m_form->Command1->isEnabled() && m_form->cancelSend->isHidden());
+    }
+
+    void failureSaysWhyInPlainText()
+    {
+        WriteIniValue("Mail", "Server", "smtp://" + tempFailServer(), m_settings);
+        WriteIniValue("Mail", "User", uniqueUser(), m_settings);
+        open({"fan@example.org", "s", "b"});
+        ModalAnswerer answerer;
+        answerer.arm({{readMailAccount(m_settings), "pw", false}});
+        QTest::mouseClick(m_form->Command1, Qt::LeftButton);
+        answerer.disarm();
+        QCOMPARE(answerer.dialogProblems.size(), 1); // a temporary refusal asks no password again
+        QCOMPARE(answerer.boxes.size(), 1);
+        const ModalAnswerer::Box& box = answerer.boxes.first();
+        QCOMPARE(box.text, QString("Message send failed."));
+        QVERIFY2(box.informative.contains("454 4.7.0 <b>Temporary</b>"),
+                 qPrintable(box.informative));
+        QVERIFY(box.informativePlain);
+    }
+
+    void storedPasswordShowsTickedAndStays()
+    {
+        CHIMORA_REQUIRE_SERVICE(keyringAvailable(), "no keyring (scripts/test starts one)");
+        const QString user = uniqueUser();
+        const MailAccount account{"smtp://" + startTlsServer(), MailSecurity::StartTls, user,
+                                  "maker@example.com", serverCaFile()};
+        writeAccount(m_settings, account);
+        WriteIniValue("Mail", "From", "", m_settings); // the dialog comes for the sender
+        const QString url = *connectionUrl(account);
+        storeMailPassword(url, user, serverPassword());
+        open({uniqueAddress("fan"), "s", "b"});
+        ModalAnswerer answerer;
+        answerer.arm({{account, QString(), false}}); // mends the sender only
+        QTest::mouseClick(m_form->Command1, Qt::LeftButton);
+        answerer.disarm();
+        QVERIFY(answerer.rememberShown);
+        QCOMPARE(answerer.boxes.size(), 1);
+        QCOMPARE(answerer.boxes.first().text, QString("Message sent."));
+        QCOMPARE(storedMailPassword(url, user), std::optional<QString>(serverPassword()));
+        removeStoredMailPassword(url, user);
     }
 
     void unloadGivesBackTextsAndTheOwner()

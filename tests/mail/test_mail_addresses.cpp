@@ -74,6 +74,36 @@ private slots:
         if (got)
             QCOMPARE(*got, url);
     }
+
+    void passwordInClear_data()
+    {
+        QTest::addColumn<QString>("server");
+        QTest::addColumn<int>("security");
+        QTest::addColumn<QString>("user");
+        QTest::addColumn<bool>("inClear");
+        const int none = int(MailSecurity::None);
+        QTest::newRow("no encryption, remote host") << "mail.example.com" << none << "me" << true;
+        QTest::newRow("remote address") << "smtp://192.0.2.7:2525" << none << "me" << true;
+        QTest::newRow("no user: no password") << "mail.example.com" << none << "" << false;
+        QTest::newRow("STARTTLS") << "mail.example.com" << int(MailSecurity::StartTls) << "me"
+                                  << false;
+        QTest::newRow("smtps server means TLS")
+            << "smtps://mail.example.com" << none << "me" << false;
+        QTest::newRow("loopback address") << "127.0.0.1:25" << none << "me" << false;
+        QTest::newRow("loopback /8") << "127.3.4.5" << none << "me" << false;
+        QTest::newRow("localhost") << "LocalHost:25" << none << "me" << false;
+        QTest::newRow("IPv6 loopback") << "smtp://[::1]:25" << none << "me" << false;
+        QTest::newRow("looks loopback, is a name")
+            << "127.0.0.1.example.com" << none << "me" << true;
+    }
+    void passwordInClear()
+    {
+        QFETCH(QString, server);
+        QFETCH(int, security);
+        QFETCH(QString, user);
+        QFETCH(bool, inClear);
+        QCOMPARE(sendsPasswordInClear({server, MailSecurity(security), user, {}, {}}), inClear);
+    }
 };
 
 QTEST_GUILESS_MAIN(TestMailAddresses)
