@@ -17,6 +17,14 @@ namespace chimora::ff {
 struct FormatContextDeleter {
     void operator()(AVFormatContext* p) const { avformat_close_input(&p); }
 };
+/// An output (muxing) context: closes the file it writes, if it opened one, and frees it.
+struct OutputContextDeleter {
+    void operator()(AVFormatContext* p) const {
+        if (p->pb && !(p->oformat->flags & AVFMT_NOFILE))
+            avio_closep(&p->pb);
+        avformat_free_context(p);
+    }
+};
 struct CodecContextDeleter {
     void operator()(AVCodecContext* p) const { avcodec_free_context(&p); }
 };
@@ -31,6 +39,7 @@ struct ResamplerDeleter {
 };
 
 using FormatContextPtr = std::unique_ptr<AVFormatContext, FormatContextDeleter>;
+using OutputContextPtr = std::unique_ptr<AVFormatContext, OutputContextDeleter>;
 using CodecContextPtr = std::unique_ptr<AVCodecContext, CodecContextDeleter>;
 using FramePtr = std::unique_ptr<AVFrame, FrameDeleter>;
 using PacketPtr = std::unique_ptr<AVPacket, PacketDeleter>;
