@@ -30,6 +30,7 @@ int aacBitrateKbps(int sampleRateHz, int channels, int bitrateKbps) {
 
 Result<std::unique_ptr<AacEncoder>> AacEncoder::open(const QString& path,
                                                      const AacSettings& settings) {
+    ff::quietLibraryLog();
     const AVCodec* codec = avcodec_find_encoder_by_name("aac");
     if (!codec)
         return Error::environment(QStringLiteral(

@@ -11,6 +11,7 @@ extern "C" {
 #include <QString>
 
 #include <memory>
+#include <mutex>
 
 namespace chimora::ff {
 
@@ -44,6 +45,13 @@ using CodecContextPtr = std::unique_ptr<AVCodecContext, CodecContextDeleter>;
 using FramePtr = std::unique_ptr<AVFrame, FrameDeleter>;
 using PacketPtr = std::unique_ptr<AVPacket, PacketDeleter>;
 using ResamplerPtr = std::unique_ptr<SwrContext, ResamplerDeleter>;
+
+/// Lets only FFmpeg's errors through to standard error: the rest of what it prints is for its
+/// own developers. Called before each use of FFmpeg; any thread.
+inline void quietLibraryLog() {
+    static std::once_flag once;
+    std::call_once(once, [] { av_log_set_level(AV_LOG_ERROR); });
+}
 
 /// FFmpeg's text for an error code.
 inline QString errorText(int code) {
