@@ -124,6 +124,11 @@ int AacEncoder::bitrateKbps() const {
     return int(m_codec->bit_rate / 1000);
 }
 
+Error AacEncoder::finishedError() const {
+    return Error::internal(m_finished ? QStringLiteral("The AAC file is already complete.")
+                                      : QStringLiteral("The AAC encoding has already failed."));
+}
+
 Error AacEncoder::writeError(int code) const {
     return Error::environment(
         QStringLiteral("%1 could not be written: %2. Free some space or choose another folder.")
@@ -132,7 +137,9 @@ Error AacEncoder::writeError(int code) const {
 
 Result<void> AacEncoder::write(const int16_t* samples, int64_t frames) {
     if (m_finished || m_failed)
-        return Error::internal(QStringLiteral("The AAC file is already complete."));
+        return finishedError();
+    if (frames <= 0)
+        return {};
     const size_t count = size_t(frames) * size_t(m_codec->ch_layout.nb_channels);
     const size_t old = m_pending.size();
     m_pending.resize(old + count);
@@ -195,7 +202,7 @@ Result<void> AacEncoder::encode(const AVFrame* frame) {
 
 Result<void> AacEncoder::finish() {
     if (m_finished || m_failed)
-        return Error::internal(QStringLiteral("The AAC file is already complete."));
+        return finishedError();
     auto done = sendBuffered(true);
     if (done.ok())
         done = encode(nullptr);

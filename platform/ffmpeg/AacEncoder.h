@@ -28,6 +28,7 @@ struct AacSettings {
 /// the choice reaches it, and 8 kbit/s stereo at 22050 Hz and above gives 15 to 18.
 int aacBitrateKbps(int sampleRateHz, int channels, int bitrateKbps);
 
+/// One file being encoded; used by one thread at a time.
 class AacEncoder {
 public:
     /// Creates `path` (replacing a file there) and readies the encoder. Errors: BadInput for a
@@ -58,6 +59,8 @@ private:
     /// Sends one frame (or the end, for null) and writes every packet the encoder gives.
     Result<void> encode(const AVFrame* frame);
     Error writeError(int code) const;
+    /// For a call after finish() or after a failure.
+    Error finishedError() const;
 
     QString m_path;
     ff::OutputContextPtr m_output;
