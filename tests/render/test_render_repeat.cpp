@@ -41,11 +41,6 @@ bool writeSong(const QString& path) {
                qint64(s.size() * 2);
 }
 
-QByteArray readAll(const QString& path) {
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
-
 } // namespace
 
 class TestRenderRepeat : public QObject {
@@ -119,10 +114,10 @@ private slots:
                 else
                     QVERIFY(samples == firstSamples);
             } else if (pass == 0) {
-                first = readAll(out);
+                first = testsupport::readFile(out);
                 QVERIFY(!first.isEmpty());
             } else {
-                QVERIFY(readAll(out) == first);
+                QVERIFY(testsupport::readFile(out) == first);
             }
         }
     }

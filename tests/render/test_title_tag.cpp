@@ -16,11 +16,6 @@ using namespace chimora;
 
 namespace {
 
-QByteArray readAll(const QString& path) {
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
-
 /// The title ffprobe finds in the container or in the audio stream (Ogg keeps it there).
 QString probedTitle(const QString& path) {
     QString out;
@@ -111,7 +106,7 @@ private slots:
 
         QCOMPARE(probedTitle(path), title);
         if (kind == QLatin1String("mp3")) // the version older phones read too
-            QVERIFY(readAll(path).startsWith(QByteArray("ID3\x03", 4)));
+            QVERIFY(testsupport::readFile(path).startsWith(QByteArray("ID3\x03", 4)));
         QVERIFY(testsupport::decodeWithFfmpeg(path) == audio);
     }
 
@@ -139,14 +134,14 @@ private slots:
                 f.write(
                     QByteArray("not audio at all, but long enough to be looked at\n").repeated(40));
         }
-        const QByteArray before = readAll(path);
+        const QByteArray before = testsupport::readFile(path);
         const auto r = writeTitleTag(path, QStringLiteral("Bell"));
         QCOMPARE(r.ok(), ok);
         if (!ok) {
             QCOMPARE(r.error().kind, Error::Kind::BadInput);
             QVERIFY(r.error().message.contains(name));
         }
-        QCOMPARE(readAll(path), before);
+        QCOMPARE(testsupport::readFile(path), before);
     }
 
     void missingFileIsAnError() {

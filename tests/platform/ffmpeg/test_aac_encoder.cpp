@@ -44,11 +44,6 @@ QString encode(const QString& path, const AacSettings& settings,
     return done.ok() ? QString() : done.error().message;
 }
 
-QByteArray readAll(const QString& path) {
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
-
 } // namespace
 
 class TestAacEncoder : public QObject {
@@ -87,7 +82,7 @@ private slots:
         const QString again = m_dir.filePath(QStringLiteral("again-") + name);
         QCOMPARE(encode(path, {rate, channels, bitrate}, samples, blockFrames), QString());
         QCOMPARE(encode(again, {rate, channels, bitrate}, samples, 4096), QString());
-        QCOMPARE(readAll(again), readAll(path));
+        QCOMPARE(testsupport::readFile(again), testsupport::readFile(path));
 
         const testsupport::Probe p = testsupport::probe(path);
         QVERIFY(p.ok);
