@@ -5,43 +5,16 @@
 
 #include "platform/audio/AudioDocument.h"
 #include "platform/core/AppFolder.h"
-#include "platform/wav/WavHeader.h"
 #include "render/RingtoneRender.h"
 
-#include <QFile>
 #include <QTemporaryDir>
 #include <QTest>
-
-#include <cmath>
-#include <random>
 
 using namespace chimora;
 
 Q_DECLARE_METATYPE(chimora::RingtoneFormat)
 
-namespace {
-
 constexpr int kSongRate = 44100;
-
-/// Four seconds of stereo "song": two tones under noise, different on either side.
-bool writeSong(const QString& path) {
-    const int64_t frames = 4 * kSongRate;
-    std::mt19937 rng(7);
-    std::normal_distribution<double> noise(0, 2500);
-    std::vector<int16_t> s(size_t(frames * 2));
-    for (int64_t f = 0; f < frames; ++f) {
-        const double t = double(f) / kSongRate;
-        s[size_t(2 * f)] = int16_t(9000 * std::sin(2 * M_PI * 440 * t) + noise(rng));
-        s[size_t(2 * f + 1)] = int16_t(9000 * std::sin(2 * M_PI * 554 * t) + noise(rng));
-    }
-    QFile f(path);
-    return f.open(QIODevice::WriteOnly) &&
-           f.write(wavHeader(kSongRate, 2, uint32_t(s.size() * 2))) == 44 &&
-           f.write(reinterpret_cast<const char*>(s.data()), qint64(s.size() * 2)) ==
-               qint64(s.size() * 2);
-}
-
-} // namespace
 
 class TestRenderRepeat : public QObject {
     Q_OBJECT
@@ -53,7 +26,8 @@ private slots:
     void initTestCase() {
         setAppFolderForTesting(m_dir.path());
         const QString song = m_dir.filePath(QStringLiteral("song.wav"));
-        QVERIFY(writeSong(song));
+        QVERIFY(testsupport::makeTone(song, 4.0, kSongRate, 2,
+                                      {QStringLiteral("-c:a"), QStringLiteral("pcm_s16le")}));
         m_song.load(song);
         m_song.waitForLoad();
         QVERIFY2(m_song.loadError().isEmpty(), qPrintable(m_song.loadError()));
