@@ -97,6 +97,7 @@ Result<std::unique_ptr<AacEncoder>> AacEncoder::open(const QString& path,
         return Error::environment(
             QStringLiteral("%1 could not be created: %2. Choose another folder.")
                 .arg(nativePath(path), ff::errorText(rc)));
+    self->m_created = true;
     rc = avformat_write_header(output, nullptr);
     if (rc < 0)
         return self->writeError(rc);
@@ -113,7 +114,8 @@ Result<std::unique_ptr<AacEncoder>> AacEncoder::open(const QString& path,
 }
 
 AacEncoder::~AacEncoder() {
-    if (m_finished)
+    // A file that was there is left alone until the encoder has replaced it.
+    if (m_finished || !m_created)
         return;
     // Close before removing, so no handle keeps writing to a name that is gone.
     m_output.reset();

@@ -36,7 +36,8 @@ public:
     /// this FFmpeg has no AAC encoder, Internal otherwise; FFmpeg's words as detail.
     static Result<std::unique_ptr<AacEncoder>> open(const QString& path,
                                                     const AacSettings& settings);
-    /// Removes the file unless finish() succeeded, so no partial file is left behind.
+    /// Removes the file it created unless finish() succeeded, so no partial file is left
+    /// behind; a refused open() leaves a file already at the path as it was.
     ~AacEncoder();
     AacEncoder(const AacEncoder&) = delete;
     AacEncoder& operator=(const AacEncoder&) = delete;
@@ -70,6 +71,7 @@ private:
     AVStream* m_stream = nullptr; // owned by m_output
     std::vector<float> m_pending; ///< interleaved frames not yet sent, scaled to [-1, 1)
     int64_t m_sentFrames = 0;
+    bool m_created = false; ///< the file at m_path is ours
     bool m_finished = false;
     bool m_failed = false;
 };

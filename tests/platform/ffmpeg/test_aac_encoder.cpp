@@ -124,6 +124,7 @@ private slots:
         QVERIFY2(wrong.isEmpty(), qPrintable(wrong.join('\n')));
     }
 
+    // A refusal leaves no file behind, and a ringtone already at the path as it was.
     void refusalsLeaveNothing_data() {
         QTest::addColumn<QString>("name");
         QTest::addColumn<int>("rate");
@@ -132,8 +133,8 @@ private slots:
         const int bad = int(Error::Kind::BadInput), env = int(Error::Kind::Environment);
         QTest::newRow("folder missing") << "missing/tone.m4a" << 22050 << 1 << env;
         QTest::newRow("a folder") << "folder" << 22050 << 1 << bad;
-        QTest::newRow("rate AAC has not") << "tone.m4a" << 22000 << 1 << bad;
-        QTest::newRow("three channels") << "tone.m4a" << 22050 << 3 << bad;
+        QTest::newRow("rate AAC has not") << "old.m4a" << 22000 << 1 << bad;
+        QTest::newRow("three channels") << "old.m4a" << 22050 << 3 << bad;
     }
     void refusalsLeaveNothing() {
         QFETCH(QString, name);
@@ -142,11 +143,16 @@ private slots:
         QFETCH(int, kind);
         QTemporaryDir dir;
         QVERIFY(QDir(dir.path()).mkdir(QStringLiteral("folder")));
+        QFile old(dir.filePath(QStringLiteral("old.m4a")));
+        QVERIFY(old.open(QIODevice::WriteOnly) && old.write("old ringtone") == 12);
+        old.close();
         const auto opened = AacEncoder::open(dir.filePath(name), {rate, channels, 64});
         QVERIFY(!opened.ok());
         QCOMPARE(int(opened.error().kind), kind);
         QVERIFY(!opened.error().message.isEmpty());
-        QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden), QStringList());
+        QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden),
+                 QStringList{QStringLiteral("old.m4a")});
+        QCOMPARE(testsupport::readFile(old.fileName()), QByteArray("old ringtone"));
         QVERIFY(QFileInfo(dir.filePath(QStringLiteral("folder"))).isDir());
     }
 };
