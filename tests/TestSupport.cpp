@@ -133,6 +133,12 @@ int recordStreamsOnServer()
                    .count(QLatin1Char('\n')));
 }
 
+QByteArray readFile(const QString& path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
 QString toolsFolder()
 {
     // The stand-ins are built beside the test programs; CTest also says so explicitly.

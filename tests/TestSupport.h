@@ -68,4 +68,7 @@ int recordStreamsOnServer();
 /// Folder of the small stand-in programs built for the process tests.
 QString toolsFolder();
 
+/// The whole content of a file; empty when it cannot be read.
+QByteArray readFile(const QString& path);
+
 } // namespace testsupport

@@ -6,8 +6,6 @@
 #include <QFileInfo>
 #include <QLoggingCategory>
 
-#include <mutex>
-
 namespace chimora {
 
 namespace {
@@ -150,8 +148,7 @@ Result<void> planOpen(const QString& path, const RawPcmParams* raw, OpenPlan& pl
 
 Result<std::unique_ptr<AudioInput>> AudioInput::open(const QString& path, const RawPcmParams* raw,
                                                      const std::atomic<bool>* cancel) {
-    static std::once_flag quiet;
-    std::call_once(quiet, [] { av_log_set_level(AV_LOG_ERROR); });
+    ff::quietLibraryLog();
 
     if (auto checked = checkFile(path); !checked)
         return checked.error();

@@ -37,7 +37,11 @@ ResamplerPtr makeResampler(const AVChannelLayout& inLayout, AVSampleFormat inFor
                                 nullptr) < 0)
             return nullptr;
         ResamplerPtr candidate(s);
-        if (soxr && av_opt_set(s, "resampler", "soxr", 0) < 0)
+        // soxr dithers whatever it writes as integers, with noise seeded from the clock, so
+        // two renders of one section differed by a unit or two in half their samples. Working
+        // in float, it leaves the rounding to 16 bits to swresample, which does not dither.
+        if (soxr && (av_opt_set(s, "resampler", "soxr", 0) < 0 ||
+                     av_opt_set_sample_fmt(s, "internal_sample_fmt", AV_SAMPLE_FMT_FLTP, 0) < 0))
             continue;
         if (swr_init(s) >= 0)
             return candidate;
