@@ -2,6 +2,11 @@
 
 #include "platform/audio/SampleBlock.h"
 
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QtEndian>
+
 #include <algorithm>
 #include <cmath>
 #include <random>
@@ -275,6 +280,111 @@ double chorusShare(const Song& song, Selection section) {
 double beatDistance(const Song& song, int64_t frame) {
     const double k = std::round(double(frame) / song.beatFrames);
     return std::abs(double(frame) - k * song.beatFrames);
+}
+
+} // namespace songtest
+
+namespace songtest {
+
+std::vector<RenderedSong> renderChorusSongs(const QString& folder, const QStringList& only,
+                                            int rate, QString* error) {
+    const QString script = QStringLiteral(CHIMORA_SOURCE_DIR "/tests/data/chorus_songs.py");
+    QStringList args{script, folder, QStringLiteral("--rate"), QString::number(rate)};
+    if (!only.isEmpty())
+        args << QStringLiteral("--only") << only.join(QLatin1Char(','));
+    QProcess generator;
+    generator.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    generator.start(QStringLiteral("/usr/bin/python3"), args);
+    if (!generator.waitForFinished(-1) || generator.exitStatus() != QProcess::NormalExit ||
+        generator.exitCode() != 0) {
+        *error = QStringLiteral("the song generator failed: %1").arg(generator.errorString());
+        return {};
+    }
+    QFile index(QDir(folder).filePath(QStringLiteral("songs.tsv")));
+    if (!index.open(QIODevice::ReadOnly)) {
+        *error = QStringLiteral("no song index in %1").arg(folder);
+        return {};
+    }
+    std::vector<RenderedSong> songs;
+    for (const QByteArray& line : index.readAll().split('\n')) {
+        const QList<QByteArray> fields = line.split('\t');
+        if (fields.size() != 4)
+            continue;
+        RenderedSong song;
+        song.name = QString::fromUtf8(fields[0]);
+        song.wavPath = QDir(folder).filePath(song.name + QStringLiteral(".wav"));
+        song.bpm = fields[1].toDouble();
+        song.beatsPerBar = fields[2] == "6/8" ? 2 : fields[2].left(1).toInt();
+        for (const QByteArray& part : fields[3].split(' ')) {
+            const int colon = part.indexOf(':'), dash = part.indexOf('-');
+            if (colon != 1 || dash < 0)
+                continue;
+            song.parts.push_back({part[0], part.mid(2, dash - 2).toDouble(),
+                                  part.mid(dash + 1).toDouble()});
+        }
+        songs.push_back(song);
+    }
+    return songs;
+}
+
+bool streamWav(const QString& path,
+               const std::function<bool(chimora::AudioFormat, const int16_t*, int64_t)>& feed) {
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly) || file.read(12).mid(8) != "WAVE")
+        return false;
+    chimora::AudioFormat format;
+    while (!file.atEnd()) {
+        const QByteArray head = file.read(8);
+        if (head.size() < 8)
+            return false;
+        const qint64 size = qFromLittleEndian<quint32>(head.constData() + 4);
+        if (head.startsWith("fmt ")) {
+            const QByteArray fmt = file.read(size);
+            if (fmt.size() < 16 || qFromLittleEndian<quint16>(fmt.constData() + 14) != 16)
+                return false;
+            format.channels = qFromLittleEndian<quint16>(fmt.constData() + 2);
+            format.sampleRate = int(qFromLittleEndian<quint32>(fmt.constData() + 4));
+        } else if (head.startsWith("data") && format.isValid()) {
+            const int64_t frameBytes = 2 * format.channels;
+            std::vector<int16_t> block(size_t(65536) * size_t(format.channels));
+            for (qint64 left = size; left >= frameBytes;) {
+                const qint64 want = std::min<qint64>(left, qint64(block.size()) * 2);
+                const qint64 got = file.read(reinterpret_cast<char*>(block.data()), want);
+                if (got < frameBytes || !feed(format, block.data(), got / frameBytes))
+                    break;
+                left -= got;
+            }
+            return true;
+        } else {
+            file.skip(size + (size & 1));
+        }
+    }
+    return false;
+}
+
+ChorusScore scoreSuggestion(const RenderedSong& song, double start, double end) {
+    ChorusScore score;
+    score.startError = 1e9;
+    const double bar = song.beatsPerBar * 60.0 / song.bpm;
+    const RenderedSong::Part* nearest = nullptr;
+    for (const RenderedSong::Part& p : song.parts) {
+        if (p.label != 'C')
+            continue;
+        const double overlap = std::min(end, p.end) - std::max(start, p.start);
+        const double joined = std::max(end, p.end) - std::min(start, p.start);
+        score.iou = std::max(score.iou, std::max(0.0, overlap) / joined);
+        if (std::abs(start - p.start) < score.startError) {
+            score.startError = std::abs(start - p.start);
+            nearest = &p;
+        }
+    }
+    if (nearest) {
+        double expected = nearest->end;
+        if (expected - nearest->start > 30.0 + 1e-3)
+            expected = nearest->start + std::floor(30.0 / bar + 1e-6) * bar;
+        score.endError = std::abs(end - expected);
+    }
+    return score;
 }
 
 } // namespace songtest

@@ -1,0 +1,525 @@
+#include "platform/audio/SongStructure.h"
+
+#include "platform/audio/BeatGrid.h"
+#include "platform/audio/SuggestionFeatures.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <numeric>
+
+namespace chimora {
+
+namespace {
+
+constexpr int kChroma = FeatureStream::kChroma;
+constexpr int kBands = FeatureStream::kBands;
+constexpr int kDims = kChroma + kBands;
+// Where a song has no steady beat, its timeline counts in steps of this many seconds.
+constexpr double kPseudoBeatSeconds = 0.5;
+// Recurrences are looked for this far away at most, which bounds the work on an hour.
+constexpr double kMaxLagSeconds = 420;
+constexpr int kOccurrencesKept = 8;
+// Mean similarity (-1 to 1) from which a stretch counts as heard again, and the agreement a bar
+// needs to belong to a section whose recurrences are known.
+constexpr double kRepeatThreshold = 0.5;
+constexpr double kGrowThreshold = 0.5;
+constexpr double kBoundaryWeight = 1.0;
+constexpr double kLoudnessWeight = 0.5;
+
+bool isCancelled(const std::atomic<bool>* cancel) {
+    return cancel && cancel->load(std::memory_order_relaxed);
+}
+
+bool debugging() {
+    static const bool on = std::getenv("CHIMORA_SUGGEST_DEBUG") != nullptr;
+    return on;
+}
+
+// The song as a sequence of beats (or of fixed steps where it has none) with bar lines.
+struct Timeline {
+    std::vector<double> edges; ///< hop time of each beat's start, and one past the last beat
+    std::vector<int> bars;     ///< beat index of each bar line, ascending, the last at the end
+    int beatsPerBar = 4;
+    bool onBeat = false;
+    double hopsPerSecond = 1;
+
+    int beats() const { return int(edges.size()) - 1; }
+    double seconds(int beat) const { return edges[size_t(beat)] / hopsPerSecond; }
+};
+
+Timeline makeTimeline(const FeatureStream& f, const BeatGrid& grid) {
+    Timeline t;
+    t.hopsPerSecond = f.hopsPerSecond();
+    const double hops = double(f.hops());
+    if (grid.hasBeat()) {
+        t.onBeat = true;
+        t.beatsPerBar = grid.beatsPerBar;
+        t.edges = grid.beats;
+        while (t.edges.back() + grid.periodHops <= hops)
+            t.edges.push_back(t.edges.back() + grid.periodHops);
+        for (size_t b = size_t(grid.firstDownbeat); b < t.edges.size(); b += size_t(t.beatsPerBar))
+            t.bars.push_back(int(b));
+    } else {
+        const double step = kPseudoBeatSeconds * t.hopsPerSecond;
+        for (double h = 0; h <= hops; h += step)
+            t.edges.push_back(h);
+        for (size_t b = 0; b < t.edges.size(); b += size_t(t.beatsPerBar))
+            t.bars.push_back(int(b));
+    }
+    return t;
+}
+
+// Per beat: harmony and timbre as one unit vector, and the level in dB.
+struct BeatFeatures {
+    std::vector<float> vectors; ///< [beat * kDims + k]
+    std::vector<double> levelDb;
+    const float* at(int beat) const { return &vectors[size_t(beat) * kDims]; }
+};
+
+double dot(const float* a, const float* b) {
+    double sum = 0;
+    for (int k = 0; k < kDims; ++k)
+        sum += double(a[k]) * b[k];
+    return sum;
+}
+
+BeatFeatures beatFeatures(const FeatureStream& f, const Timeline& t) {
+    const int n = t.beats();
+    std::vector<double> v(size_t(n) * kDims, 0.0), power(size_t(n), 0.0);
+    std::vector<int> ticks(size_t(n), 0), hops(size_t(n), 0);
+    int beat = 0;
+    for (int64_t tick = 0; tick < f.ticks(); ++tick) {
+        const double at = double(tick * FeatureStream::kHopsPerTick) + 2.5;
+        while (beat + 1 < n && t.edges[size_t(beat) + 1] <= at)
+            ++beat;
+        if (at < t.edges[0] || at >= t.edges.back())
+            continue;
+        const float* x = f.tick(tick);
+        for (int k = 0; k < kDims; ++k)
+            v[size_t(beat) * kDims + size_t(k)] += x[k];
+        ++ticks[size_t(beat)];
+    }
+    beat = 0;
+    for (int64_t h = 0; h < f.hops(); ++h) {
+        const double at = double(h) + 2; // a hop's power is that of its window's last quarter
+        while (beat + 1 < n && t.edges[size_t(beat) + 1] <= at)
+            ++beat;
+        if (at < t.edges[0] || at >= t.edges.back())
+            continue;
+        power[size_t(beat)] += f.power(h);
+        ++hops[size_t(beat)];
+    }
+    BeatFeatures out;
+    out.levelDb.resize(size_t(n));
+    for (int b = 0; b < n; ++b) {
+        out.levelDb[size_t(b)] = 10 * std::log10(power[size_t(b)] / std::max(1, hops[size_t(b)]) +
+                                                 1e-10);
+        double* x = &v[size_t(b) * kDims];
+        double norm = 1e-9;
+        for (int k = 0; k < kChroma; ++k)
+            norm += x[k] * x[k];
+        norm = std::sqrt(norm);
+        for (int k = 0; k < kChroma; ++k)
+            x[k] /= norm;
+        for (int k = kChroma; k < kDims; ++k)
+            x[k] = std::log10(x[k] / std::max(1, ticks[size_t(b)]) + 1e-9);
+    }
+    // Each kind centred on the song's average, so that unrelated beats score about zero, and
+    // scaled as a group so that both kinds weigh the same: a band holding only steady noise
+    // must stay small rather than be blown up to count as much as the rest.
+    const auto standardise = [&](int first, int count) {
+        double square = 0;
+        for (int k = first; k < first + count; ++k) {
+            double mean = 0;
+            for (int b = 0; b < n; ++b)
+                mean += v[size_t(b) * kDims + size_t(k)];
+            mean /= std::max(1, n);
+            for (int b = 0; b < n; ++b) {
+                double& x = v[size_t(b) * kDims + size_t(k)];
+                x -= mean;
+                square += x * x;
+            }
+        }
+        const double scale = 1.0 / (std::sqrt(square / (double(std::max(1, n)) * count)) + 1e-9);
+        for (int b = 0; b < n; ++b)
+            for (int k = first; k < first + count; ++k)
+                v[size_t(b) * kDims + size_t(k)] *= scale;
+    };
+    standardise(0, kChroma);
+    standardise(kChroma, kBands);
+    out.vectors.resize(v.size());
+    for (int b = 0; b < n; ++b) {
+        double norm = 1e-9;
+        for (int k = 0; k < kDims; ++k)
+            norm += v[size_t(b) * kDims + size_t(k)] * v[size_t(b) * kDims + size_t(k)];
+        norm = std::sqrt(norm);
+        for (int k = 0; k < kDims; ++k)
+            out.vectors[size_t(b) * kDims + size_t(k)] = float(v[size_t(b) * kDims + size_t(k)] / norm);
+    }
+    return out;
+}
+
+// How clearly the music changes at each beat: a checkerboard kernel two bars wide slid along
+// the similarity's diagonal, 0 to 1.
+std::vector<double> novelty(const BeatFeatures& bf, const Timeline& t) {
+    const int n = t.beats();
+    const int half = std::clamp(2 * t.beatsPerBar, 4, 16);
+    const double sigma = half / 2.0;
+    std::vector<double> out(size_t(n) + 1, 0.0);
+    double highest = 0;
+    for (int b = 1; b < n; ++b) {
+        double sum = 0;
+        for (int x = -half; x < half; ++x) {
+            if (b + x < 0 || b + x >= n)
+                continue;
+            for (int y = x + 1; y < half; ++y) {
+                if (b + y < 0 || b + y >= n)
+                    continue;
+                const double taper =
+                    std::exp(-((x + 0.5) * (x + 0.5) + (y + 0.5) * (y + 0.5)) / (2 * sigma * sigma));
+                const double sign = (x < 0) == (y < 0) ? 1.0 : -1.0;
+                sum += 2 * sign * taper * dot(bf.at(b + x), bf.at(b + y));
+            }
+        }
+        out[size_t(b)] = std::max(0.0, sum);
+        highest = std::max(highest, out[size_t(b)]);
+    }
+    if (highest > 0)
+        for (double& v : out)
+            v /= highest;
+    return out;
+}
+
+struct Occurrence {
+    float value = 0;
+    int lag = 0; ///< in beats; negative: heard earlier
+};
+
+struct Candidate {
+    int startBar = 0, bars = 0;
+    int start = 0, end = 0; ///< beats
+    Occurrence found[kOccurrencesKept];
+    int count = 0;
+    double repeats = 0, boundary = 0, loudness = 0, score = 0;
+
+    // Keeps the best recurrences, no two of them closer than half the section.
+    void offer(float value, int lag) {
+        const int separation = std::max(1, (end - start) / 2);
+        for (int i = 0; i < count; ++i)
+            if (std::abs(found[i].lag - lag) < separation) {
+                if (found[i].value >= value)
+                    return;
+                std::copy(found + i + 1, found + count, found + i);
+                --count;
+                --i;
+            }
+        int at = count;
+        while (at > 0 && found[at - 1].value < value)
+            --at;
+        if (at >= kOccurrencesKept)
+            return;
+        const int last = std::min(count, kOccurrencesKept - 1);
+        std::copy_backward(found + at, found + last, found + last + 1);
+        found[at] = {value, lag};
+        count = std::min(count + 1, kOccurrencesKept);
+    }
+};
+
+std::vector<Candidate> makeCandidates(const Timeline& t, const StructureLimits& limits) {
+    std::vector<Candidate> out;
+    for (size_t k = 0; k + 1 < t.bars.size(); ++k)
+        for (size_t e = k + 1; e < t.bars.size(); ++e) {
+            const double seconds = t.seconds(t.bars[e]) - t.seconds(t.bars[k]);
+            if (seconds > limits.longestSeconds + 0.01)
+                break;
+            if (seconds < limits.shortestSeconds - 0.01)
+                continue;
+            Candidate c;
+            c.startBar = int(k);
+            c.bars = int(e - k);
+            c.start = t.bars[k];
+            c.end = t.bars[e];
+            out.push_back(c);
+        }
+    return out;
+}
+
+// Every candidate's best recurrences: the mean similarity along each diagonal of the beats'
+// self-similarity, one lag at a time, its local peaks over the lag kept.
+bool findOccurrences(const BeatFeatures& bf, const Timeline& t, std::vector<Candidate>& cands,
+                     const std::atomic<bool>* cancel) {
+    const int n = t.beats();
+    const int maxLag =
+        std::min(n - 1, int(kMaxLagSeconds * n / std::max(1.0, t.seconds(n) - t.seconds(0))));
+    std::vector<double> prefix(size_t(n) + 1, 0.0);
+    // The two lags before, per candidate and direction (later, earlier).
+    std::vector<float> before(cands.size() * 4, -2.0f);
+    for (int lag = 1; lag <= maxLag + 1; ++lag) {
+        if ((lag & 31) == 0 && isCancelled(cancel))
+            return false;
+        const bool beyond = lag > maxLag;
+        if (!beyond)
+            for (int i = 0; i + lag < n; ++i)
+                prefix[size_t(i) + 1] = prefix[size_t(i)] + dot(bf.at(i), bf.at(i + lag));
+        for (size_t c = 0; c < cands.size(); ++c) {
+            Candidate& cand = cands[c];
+            const int length = cand.end - cand.start;
+            const bool allowed = !beyond && lag * 20 >= length * 17;
+            float now[2] = {-2.0f, -2.0f};
+            if (allowed && cand.end + lag <= n)
+                now[0] = float((prefix[size_t(cand.end)] - prefix[size_t(cand.start)]) / length);
+            if (allowed && cand.start - lag >= 0)
+                now[1] = float((prefix[size_t(cand.end - lag)] - prefix[size_t(cand.start - lag)]) /
+                               length);
+            for (int d = 0; d < 2; ++d) {
+                float* b = &before[c * 4 + size_t(d) * 2];
+                if (b[1] > -2.0f && b[1] >= b[0] && b[1] > now[d])
+                    cand.offer(b[1], d == 0 ? lag - 1 : -(lag - 1));
+                b[0] = b[1];
+                b[1] = now[d];
+            }
+        }
+    }
+    return true;
+}
+
+double median(std::vector<double> v) {
+    if (v.empty())
+        return 0;
+    std::nth_element(v.begin(), v.begin() + long(v.size() / 2), v.end());
+    return v[v.size() / 2];
+}
+
+// A group of instances of one section, grown or shrunk bar by bar to where they agree.
+struct Group {
+    std::vector<int> starts; ///< beats, ascending
+    int length = 0;          ///< beats
+};
+
+// How well bar `offset` (beats from each start) agrees across the instances: the median over
+// the instances of their mean similarity to the others.
+double barAgreement(const BeatFeatures& bf, const Timeline& t, const Group& g, int offset) {
+    const int n = t.beats(), m = t.beatsPerBar;
+    std::vector<double> agreement;
+    for (size_t i = 0; i < g.starts.size(); ++i) {
+        double sum = 0;
+        int pairs = 0;
+        for (size_t j = 0; j < g.starts.size(); ++j) {
+            if (i == j)
+                continue;
+            const int a = g.starts[i] + offset, b = g.starts[j] + offset;
+            if (a < 0 || b < 0 || a + m > n || b + m > n)
+                continue;
+            double s = 0;
+            for (int u = 0; u < m; ++u)
+                s += dot(bf.at(a + u), bf.at(b + u));
+            sum += s / m;
+            ++pairs;
+        }
+        if (pairs > 0)
+            agreement.push_back(sum / pairs);
+    }
+    return agreement.size() < 2 ? -1.0 : median(agreement);
+}
+
+// The group with its instances `shift` beats earlier and `length` beats long. Instances that
+// would run into the one before them (or after, when it grows backwards) are left out: a
+// section heard twice in a row, or a phrase repeated within a section, is one longer section.
+Group stretched(const Group& g, int shift, int length, int beats) {
+    Group out;
+    out.length = length;
+    for (int s : g.starts) {
+        const int a = s + shift;
+        if (a < 0 || a + length > beats)
+            continue;
+        if (!out.starts.empty() && out.starts.back() + length > a) {
+            if (shift < 0)
+                out.starts.back() = a; // growing backwards: keep the later one
+            continue;
+        }
+        out.starts.push_back(a);
+    }
+    return out;
+}
+
+void fitGroup(const BeatFeatures& bf, const Timeline& t, const StructureLimits& limits,
+              Group& g) {
+    const int m = t.beatsPerBar, n = t.beats();
+    const double beatSeconds = (t.seconds(n) - t.seconds(0)) / std::max(1, n);
+    const int shortest = int(std::ceil(limits.shortestSeconds / beatSeconds / m)) * m;
+    const int longest = int(std::floor(limits.longestSeconds / beatSeconds / m)) * m;
+    while (g.length - m >= shortest && barAgreement(bf, t, g, g.length - m) < kGrowThreshold)
+        g.length -= m;
+    while (g.length - m >= shortest && barAgreement(bf, t, g, 0) < kGrowThreshold) {
+        for (int& s : g.starts)
+            s += m;
+        g.length -= m;
+    }
+    for (bool grew = true; grew;) {
+        grew = false;
+        for (const int shift : {0, -m}) {
+            if (g.length + m > longest)
+                break;
+            const Group wider = stretched(g, shift, g.length + m, n);
+            if (wider.starts.size() >= 2 &&
+                barAgreement(bf, t, wider, shift < 0 ? 0 : wider.length - m) >= kGrowThreshold) {
+                g = wider;
+                grew = true;
+            }
+        }
+    }
+}
+
+// The group of a candidate: itself and its recurrences, each put on its nearest bar line.
+Group groupOf(const Candidate& c, const Timeline& t) {
+    Group g;
+    g.length = c.end - c.start;
+    g.starts.push_back(c.start);
+    for (int i = 0; i < c.count; ++i) {
+        if (c.found[i].value < kRepeatThreshold)
+            continue;
+        const int want = c.start + c.found[i].lag;
+        const auto nearest = std::min_element(t.bars.begin(), t.bars.end(), [&](int a, int b) {
+            return std::abs(a - want) < std::abs(b - want);
+        });
+        g.starts.push_back(*nearest);
+    }
+    std::sort(g.starts.begin(), g.starts.end());
+    g.starts.erase(std::unique(g.starts.begin(), g.starts.end()), g.starts.end());
+    return g;
+}
+
+double meanLevel(const BeatFeatures& bf, int start, int end) {
+    double sum = 0;
+    for (int b = start; b < end; ++b)
+        sum += bf.levelDb[size_t(b)];
+    return sum / std::max(1, end - start);
+}
+
+FoundSection sectionAt(const Timeline& t, const StructureLimits& limits, int start, int end) {
+    // A longer section is cut at its last bar line before the longest selection.
+    if (t.seconds(end) - t.seconds(start) > limits.selectionSeconds + 0.01) {
+        int cut = start;
+        for (int bar : t.bars)
+            if (bar > start && t.seconds(bar) - t.seconds(start) <= limits.selectionSeconds + 0.01)
+                cut = bar;
+        if (cut > start)
+            end = cut;
+    }
+    FoundSection s;
+    s.startHop = t.edges[size_t(start)];
+    s.endHop = t.edges[size_t(end)];
+    s.onBeat = t.onBeat;
+    return s;
+}
+
+} // namespace
+
+std::vector<FoundSection> findSections(const FeatureStream& f, const BeatGrid& grid,
+                                       const StructureLimits& limits,
+                                       const std::atomic<bool>* cancel) {
+    std::vector<FoundSection> out;
+    if (f.hops() < 2)
+        return out;
+    const Timeline t = makeTimeline(f, grid);
+    const int n = t.beats();
+    if (n < 4)
+        return out;
+    const BeatFeatures bf = beatFeatures(f, t);
+    const std::vector<double> boundary = novelty(bf, t);
+    std::vector<Candidate> cands = makeCandidates(t, limits);
+    if (isCancelled(cancel) || !findOccurrences(bf, t, cands, cancel))
+        return {};
+
+    double levelMean = 0, levelSquare = 0;
+    for (double l : bf.levelDb)
+        levelMean += l;
+    levelMean /= n;
+    for (double l : bf.levelDb)
+        levelSquare += (l - levelMean) * (l - levelMean);
+    const double levelSpread = std::sqrt(levelSquare / n) + 1e-6;
+    for (Candidate& c : cands) {
+        for (int i = 0; i < c.count; ++i)
+            c.repeats += std::max(0.0, (c.found[i].value - kRepeatThreshold) / (1 - kRepeatThreshold));
+        c.boundary = 0.5 * (boundary[size_t(c.start)] + boundary[size_t(c.end)]);
+        c.loudness = (meanLevel(bf, c.start, c.end) - levelMean) / levelSpread;
+        c.score = c.repeats + kBoundaryWeight * c.boundary + kLoudnessWeight * c.loudness;
+    }
+    std::sort(cands.begin(), cands.end(),
+              [](const Candidate& a, const Candidate& b) { return a.score > b.score; });
+    if (debugging())
+        for (size_t i = 0; i < std::min<size_t>(8, cands.size()); ++i) {
+            const Candidate& c = cands[i];
+            std::fprintf(stderr, "cand %6.1f-%6.1f s  rep %.2f bnd %.2f loud %.2f score %.2f |",
+                         t.seconds(c.start), t.seconds(c.end), c.repeats, c.boundary,
+                         c.loudness, c.score);
+            for (int k = 0; k < c.count; ++k)
+                std::fprintf(stderr, " %+.1fs:%.2f", c.found[k].lag * (t.seconds(n) / n),
+                             c.found[k].value);
+            std::fprintf(stderr, "\n");
+        }
+
+    std::vector<std::pair<int, int>> taken; // beats already suggested or claimed by the chorus
+    const auto overlapsTaken = [&](int start, int end) {
+        for (const auto& [a, b] : taken)
+            if (std::min(b, end) - std::max(a, start) > (end - start) / 5)
+                return true;
+        return false;
+    };
+    for (int group = 0; group < 2 && int(out.size()) < limits.maxSections; ++group) {
+        const Candidate* best = nullptr;
+        for (const Candidate& c : cands)
+            if (c.repeats > 0 && !overlapsTaken(c.start, c.end)) {
+                best = &c;
+                break;
+            }
+        if (!best)
+            break;
+        Group g = groupOf(*best, t);
+        fitGroup(bf, t, limits, g);
+        // The loudest instance first, then the others as they come.
+        std::vector<std::pair<double, int>> order;
+        for (int s : g.starts)
+            order.emplace_back(-meanLevel(bf, s, s + g.length), s);
+        std::sort(order.begin(), order.end());
+        for (const auto& [level, s] : order) {
+            if (int(out.size()) == limits.maxSections || overlapsTaken(s, s + g.length))
+                continue;
+            FoundSection section = sectionAt(t, limits, s, s + g.length);
+            section.group = group;
+            section.instances = int(g.starts.size());
+            section.score = best->score;
+            out.push_back(section);
+            if (group == 1)
+                break; // one instance of other material is enough
+        }
+        for (int s : g.starts)
+            taken.emplace_back(s, s + g.length);
+    }
+    if (!out.empty())
+        return out;
+
+    // Nothing repeats: the loudest stretch of the usual length, starting on a beat.
+    int bestStart = 0, bestEnd = n;
+    double bestLevel = -1e9;
+    for (int b = 0, e = 0; b < n; ++b) {
+        while (e < n && t.seconds(e) - t.seconds(b) < limits.fallbackSeconds)
+            ++e;
+        if (t.seconds(e) - t.seconds(b) < limits.fallbackSeconds - 0.01 && b > 0)
+            break;
+        const double level = meanLevel(bf, b, e);
+        if (level > bestLevel) {
+            bestLevel = level;
+            bestStart = b;
+            bestEnd = e;
+        }
+    }
+    FoundSection s = sectionAt(t, limits, bestStart, bestEnd);
+    s.group = -1;
+    out.push_back(s);
+    return out;
+}
+
+} // namespace chimora
