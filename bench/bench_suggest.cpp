@@ -38,6 +38,7 @@ struct Run {
     AudioFormat format;
     double feedSeconds = 0, finishSeconds = 0, audioSeconds = 0;
     int beatsPerBar = 0;
+    double bpm = 0;
     size_t featureBytes = 0;
 };
 
@@ -75,6 +76,8 @@ Run analyse(const QStringList& paths, double seconds) {
     run.finishSeconds = timer.nsecsElapsed() / 1e9;
     run.audioSeconds = double(frames) / run.format.sampleRate;
     run.beatsPerBar = analysis->beatsPerBar();
+    if (analysis->beatPeriodFrames() > 0)
+        run.bpm = 60.0 * run.format.sampleRate / analysis->beatPeriodFrames();
     run.featureBytes = analysis->memoryBytes();
     return run;
 }
@@ -102,7 +105,7 @@ int main(int argc, char** argv) {
     const Run hour = scoreOnly ? Run{} : analyse(paths, 3600);
     const double addedMib = (peakKib() - baseline) / 1024.0;
 
-    std::printf("%-22s %5s %5s %8s %8s %6s %7s %7s\n", "song", "bpm", "meter", "start s",
+    std::printf("%-22s %9s %5s %8s %8s %6s %7s %7s\n", "song", "bpm found", "bar", "start s",
                 "end s", "IoU", "start", "end");
     int iouHits = 0, startHits = 0, endHits = 0;
     std::vector<double> startErrors, finishTimes;
@@ -122,8 +125,9 @@ int main(int argc, char** argv) {
         startHits += score.startError <= 0.5;
         endHits += score.startError <= 0.5 && score.endError <= 1.0;
         startErrors.push_back(score.startError);
-        std::printf("%-22s %5.0f %3d/%d %8.2f %8.2f %6.2f %7.2f %7.2f\n", qPrintable(song.name),
-                    song.bpm, run.beatsPerBar, song.beatsPerBar, start, end, score.iou,
+        std::printf("%-22s %3.0f %5.1f %3d/%d %8.2f %8.2f %6.2f %7.2f %7.2f\n",
+                    qPrintable(song.name), song.bpm, run.bpm, run.beatsPerBar, song.beatsPerBar,
+                    start, end, score.iou,
                     score.startError, score.endError);
     }
     std::sort(startErrors.begin(), startErrors.end());

@@ -18,6 +18,7 @@ constexpr int kBands = FeatureStream::kBands;
 constexpr int kDims = kChroma + kBands;
 // Where a song has no steady beat, its timeline counts in steps of this many seconds.
 constexpr double kPseudoBeatSeconds = 0.5;
+constexpr double kLongestBarSeconds = 2.8;
 // Recurrences are looked for this far away at most, which bounds the work on an hour.
 constexpr double kMaxLagSeconds = 420;
 constexpr int kOccurrencesKept = 8;
@@ -25,8 +26,14 @@ constexpr int kOccurrencesKept = 8;
 // needs to belong to a section whose recurrences are known.
 constexpr double kRepeatThreshold = 0.5;
 constexpr double kGrowThreshold = 0.5;
+constexpr double kGrowMargin = 0.2;
+constexpr double kContainedMargin = 0.05;
 constexpr double kBoundaryWeight = 1.0;
 constexpr double kLoudnessWeight = 0.5;
+constexpr double kBoundaryStop = 0.5;
+constexpr double kLevelStepDb = 3.0;
+// Seeds of distinct material fitted and compared as whole sections.
+constexpr int kGroupsTried = 8;
 
 bool isCancelled(const std::atomic<bool>* cancel) {
     return cancel && cancel->load(std::memory_order_relaxed);
@@ -59,7 +66,13 @@ Timeline makeTimeline(const FeatureStream& f, const BeatGrid& grid) {
         t.edges = grid.beats;
         while (t.edges.back() + grid.periodHops <= hops)
             t.edges.push_back(t.edges.back() + grid.periodHops);
-        for (size_t b = size_t(grid.firstDownbeat); b < t.edges.size(); b += size_t(t.beatsPerBar))
+        // A bar of over 2.8 s of four beats is as often two bars of a beat found at half the
+        // tempo: its halves are the units then, so that a section can still start on the bar
+        // that the music starts it on.
+        if (t.beatsPerBar == 4 && 4 * grid.periodHops / t.hopsPerSecond > kLongestBarSeconds)
+            t.beatsPerBar = 2;
+        for (size_t b = size_t(grid.firstDownbeat % t.beatsPerBar); b < t.edges.size();
+             b += size_t(t.beatsPerBar))
             t.bars.push_back(int(b));
     } else {
         const double step = kPseudoBeatSeconds * t.hopsPerSecond;
@@ -159,6 +172,13 @@ BeatFeatures beatFeatures(const FeatureStream& f, const Timeline& t) {
             out.vectors[size_t(b) * kDims + size_t(k)] = float(v[size_t(b) * kDims + size_t(k)] / norm);
     }
     return out;
+}
+
+double meanLevel(const BeatFeatures& bf, int start, int end) {
+    double sum = 0;
+    for (int b = start; b < end; ++b)
+        sum += bf.levelDb[size_t(b)];
+    return sum / std::max(1, end - start);
 }
 
 // How clearly the music changes at each beat: a checkerboard kernel two bars wide slid along
@@ -344,15 +364,30 @@ Group stretched(const Group& g, int shift, int length, int beats) {
     return out;
 }
 
-void fitGroup(const BeatFeatures& bf, const Timeline& t, const StructureLimits& limits,
-              Group& g) {
+// Mean novelty over the instances at `offset` beats from their starts.
+double boundaryAt(const std::vector<double>& boundary, const Group& g, int offset) {
+    double sum = 0;
+    for (int s : g.starts)
+        sum += boundary[size_t(std::clamp<int>(s + offset, 0, int(boundary.size()) - 1))];
+    return sum / std::max<size_t>(1, g.starts.size());
+}
+
+void fitGroup(const BeatFeatures& bf, const Timeline& t, const std::vector<double>& boundary,
+              const StructureLimits& limits, Group& g) {
     const int m = t.beatsPerBar, n = t.beats();
     const double beatSeconds = (t.seconds(n) - t.seconds(0)) / std::max(1, n);
     const int shortest = int(std::ceil(limits.shortestSeconds / beatSeconds / m)) * m;
     const int longest = int(std::floor(limits.longestSeconds / beatSeconds / m)) * m;
-    while (g.length - m >= shortest && barAgreement(bf, t, g, g.length - m) < kGrowThreshold)
+    // A bar belongs to the section when its instances agree about as well as they do within
+    // the seed: in a song whose every chorus follows a verse, the verses' last bars agree too,
+    // only less.
+    std::vector<double> core;
+    for (int offset = 0; offset + m <= g.length; offset += m)
+        core.push_back(barAgreement(bf, t, g, offset));
+    const double threshold = std::max(kGrowThreshold, median(core) - kGrowMargin);
+    while (g.length - m >= shortest && barAgreement(bf, t, g, g.length - m) < threshold)
         g.length -= m;
-    while (g.length - m >= shortest && barAgreement(bf, t, g, 0) < kGrowThreshold) {
+    while (g.length - m >= shortest && barAgreement(bf, t, g, 0) < threshold) {
         for (int& s : g.starts)
             s += m;
         g.length -= m;
@@ -363,12 +398,42 @@ void fitGroup(const BeatFeatures& bf, const Timeline& t, const StructureLimits& 
             if (g.length + m > longest)
                 break;
             const Group wider = stretched(g, shift, g.length + m, n);
+            if (debugging())
+                std::fprintf(stderr, "  grow %d at %.1f len %d: agree %.2f n %zu\n",
+                             shift, t.seconds(g.starts[0]), g.length,
+                             barAgreement(bf, t, wider, shift < 0 ? 0 : wider.length - m),
+                             wider.starts.size());
             if (wider.starts.size() >= 2 &&
-                barAgreement(bf, t, wider, shift < 0 ? 0 : wider.length - m) >= kGrowThreshold) {
+                barAgreement(bf, t, wider, shift < 0 ? 0 : wider.length - m) >= threshold) {
                 g = wider;
                 grew = true;
             }
         }
+    }
+    // Sections heard together every time (a build-up and its drop) are still two: where the
+    // music changes clearly and the level steps up or down most, the louder side is the section.
+    int bestLine = -1;
+    double bestStep = 0;
+    for (int line = shortest; line + shortest <= g.length; line += m) {
+        if (boundaryAt(boundary, g, line) < kBoundaryStop)
+            continue;
+        double before = 0, after = 0;
+        for (int s : g.starts) {
+            before += meanLevel(bf, s + line - 2 * m, s + line);
+            after += meanLevel(bf, s + line, s + line + 2 * m);
+        }
+        const double step = (after - before) / double(g.starts.size());
+        if (std::abs(step) > kLevelStepDb && std::abs(step) > std::abs(bestStep)) {
+            bestStep = step;
+            bestLine = line;
+        }
+    }
+    if (bestLine > 0 && bestStep > 0) {
+        for (int& s : g.starts)
+            s += bestLine;
+        g.length -= bestLine;
+    } else if (bestLine > 0) {
+        g.length = bestLine;
     }
 }
 
@@ -378,7 +443,9 @@ Group groupOf(const Candidate& c, const Timeline& t) {
     g.length = c.end - c.start;
     g.starts.push_back(c.start);
     for (int i = 0; i < c.count; ++i) {
-        if (c.found[i].value < kRepeatThreshold)
+        // Only recurrences about as close as the closest: a phrase that merely shares the
+        // chords is other material.
+        if (c.found[i].value < std::max<float>(kRepeatThreshold, c.found[0].value - 0.25f))
             continue;
         const int want = c.start + c.found[i].lag;
         const auto nearest = std::min_element(t.bars.begin(), t.bars.end(), [&](int a, int b) {
@@ -391,11 +458,42 @@ Group groupOf(const Candidate& c, const Timeline& t) {
     return g;
 }
 
-double meanLevel(const BeatFeatures& bf, int start, int end) {
-    double sum = 0;
-    for (int b = start; b < end; ++b)
-        sum += bf.levelDb[size_t(b)];
-    return sum / std::max(1, end - start);
+struct FittedGroup {
+    Group group;
+    std::vector<double> quality; ///< per instance: its agreement with the others and loudness
+    double agreement = 0;        ///< mean over the instances
+    double score = 0;
+};
+
+// A fitted group's score: its instances counted by how closely they agree with the others
+// (one that hardly does counts little), plus loudness and clear edges.
+void rate(FittedGroup& f, const BeatFeatures& bf, const std::vector<double>& boundary,
+          double levelMean, double levelSpread) {
+    const Group& g = f.group;
+    const size_t count = g.starts.size();
+    double instances = 0, loudness = 0, edges = 0;
+    f.quality.assign(count, 0.0);
+    for (size_t i = 0; i < count; ++i) {
+        double agreement = 0;
+        for (size_t j = 0; j < count; ++j) {
+            if (i == j)
+                continue;
+            double sum = 0;
+            for (int u = 0; u < g.length; ++u)
+                sum += dot(bf.at(g.starts[i] + u), bf.at(g.starts[j] + u));
+            agreement += sum / g.length;
+        }
+        agreement /= double(count - 1);
+        const double level =
+            (meanLevel(bf, g.starts[i], g.starts[i] + g.length) - levelMean) / levelSpread;
+        instances += std::clamp((agreement - kRepeatThreshold) / (1 - kRepeatThreshold), 0.0, 1.0);
+        loudness += level;
+        edges += 0.5 * (boundary[size_t(g.starts[i])] + boundary[size_t(g.starts[i] + g.length)]);
+        f.quality[i] = agreement + 0.3 * level;
+        f.agreement += agreement / double(count);
+    }
+    f.score = instances + kLoudnessWeight * loudness / double(count) +
+              kBoundaryWeight * edges / double(count);
 }
 
 FoundSection sectionAt(const Timeline& t, const StructureLimits& limits, int start, int end) {
@@ -429,6 +527,14 @@ std::vector<FoundSection> findSections(const FeatureStream& f, const BeatGrid& g
         return out;
     const BeatFeatures bf = beatFeatures(f, t);
     const std::vector<double> boundary = novelty(bf, t);
+    if (debugging()) {
+        std::fprintf(stderr, "novelty:");
+        for (int b = 0; b < n; ++b)
+            if (t.seconds(b) > 30 && t.seconds(b) < 50)
+                std::fprintf(stderr, " %.1f:%.2f%s", t.seconds(b), boundary[size_t(b)],
+                             std::find(t.bars.begin(), t.bars.end(), b) != t.bars.end() ? "|" : "");
+        std::fprintf(stderr, "\n");
+    }
     std::vector<Candidate> cands = makeCandidates(t, limits);
     if (isCancelled(cancel) || !findOccurrences(bf, t, cands, cancel))
         return {};
@@ -461,43 +567,87 @@ std::vector<FoundSection> findSections(const FeatureStream& f, const BeatGrid& g
             std::fprintf(stderr, "\n");
         }
 
-    std::vector<std::pair<int, int>> taken; // beats already suggested or claimed by the chorus
-    const auto overlapsTaken = [&](int start, int end) {
-        for (const auto& [a, b] : taken)
-            if (std::min(b, end) - std::max(a, start) > (end - start) / 5)
+    // Seeds of distinct material, each grown into its section and rated as a whole: how many
+    // instances agree and how closely, how loud they are, how clearly they begin and end.
+    std::vector<FittedGroup> groups;
+    std::vector<std::pair<int, int>> claimed;
+    const auto overlaps = [](const std::vector<std::pair<int, int>>& spans, int start, int end,
+                             double share) {
+        for (const auto& [a, b] : spans)
+            if (std::min(b, end) - std::max(a, start) > share * (end - start))
                 return true;
         return false;
     };
-    for (int group = 0; group < 2 && int(out.size()) < limits.maxSections; ++group) {
-        const Candidate* best = nullptr;
-        for (const Candidate& c : cands)
-            if (c.repeats > 0 && !overlapsTaken(c.start, c.end)) {
-                best = &c;
-                break;
-            }
-        if (!best)
+    for (const Candidate& c : cands) {
+        if (int(groups.size()) == kGroupsTried || isCancelled(cancel))
             break;
-        Group g = groupOf(*best, t);
-        fitGroup(bf, t, limits, g);
-        // The loudest instance first, then the others as they come.
-        std::vector<std::pair<double, int>> order;
-        for (int s : g.starts)
-            order.emplace_back(-meanLevel(bf, s, s + g.length), s);
-        std::sort(order.begin(), order.end());
-        for (const auto& [level, s] : order) {
-            if (int(out.size()) == limits.maxSections || overlapsTaken(s, s + g.length))
+        if (c.repeats <= 0 || overlaps(claimed, c.start, c.end, 0.25))
+            continue;
+        FittedGroup fitted;
+        fitted.group = groupOf(c, t);
+        fitGroup(bf, t, boundary, limits, fitted.group);
+        if (fitted.group.starts.size() < 2)
+            continue;
+        rate(fitted, bf, boundary, levelMean, levelSpread);
+        for (int s : fitted.group.starts)
+            claimed.emplace_back(s, s + fitted.group.length);
+        groups.push_back(std::move(fitted));
+    }
+    // A section heard as part of a longer one that recurs as closely is that longer one (a
+    // phrase repeated within the chorus is not the chorus).
+    const auto within = [](const FittedGroup& inner, const FittedGroup& outer) {
+        for (int s : inner.group.starts) {
+            bool covered = false;
+            for (int o : outer.group.starts)
+                covered = covered || (s >= o && s + inner.group.length <= o + outer.group.length);
+            if (!covered)
+                return false;
+        }
+        return outer.group.length > inner.group.length &&
+               outer.agreement >= inner.agreement - kContainedMargin;
+    };
+    std::vector<FittedGroup> kept;
+    for (const FittedGroup& g : groups)
+        if (std::none_of(groups.begin(), groups.end(),
+                         [&](const FittedGroup& o) { return within(g, o); }))
+            kept.push_back(g);
+    groups = std::move(kept);
+    std::sort(groups.begin(), groups.end(),
+              [](const FittedGroup& a, const FittedGroup& b) { return a.score > b.score; });
+    if (debugging())
+        for (const FittedGroup& g : groups) {
+            std::fprintf(stderr, "group score %.2f len %.1f s:", g.score,
+                         t.seconds(g.group.length) - t.seconds(0));
+            for (size_t i = 0; i < g.group.starts.size(); ++i)
+                std::fprintf(stderr, " %.1f(%.2f)", t.seconds(g.group.starts[i]), g.quality[i]);
+            std::fprintf(stderr, "\n");
+        }
+
+    std::vector<std::pair<int, int>> taken;
+    for (size_t group = 0; group < std::min<size_t>(2, groups.size()); ++group) {
+        const FittedGroup& g = groups[group];
+        std::vector<size_t> order(g.group.starts.size());
+        std::iota(order.begin(), order.end(), 0);
+        std::sort(order.begin(), order.end(),
+                  [&](size_t a, size_t b) { return g.quality[a] > g.quality[b]; });
+        for (size_t i : order) {
+            const int s = g.group.starts[i];
+            if (int(out.size()) == limits.maxSections || overlaps(taken, s, s + g.group.length, 0))
                 continue;
-            FoundSection section = sectionAt(t, limits, s, s + g.length);
-            section.group = group;
-            section.instances = int(g.starts.size());
-            section.score = best->score;
+            FoundSection section = sectionAt(t, limits, s, s + g.group.length);
+            section.group = int(group);
+            section.instances = int(g.group.starts.size());
+            section.score = g.score;
             out.push_back(section);
+            taken.emplace_back(s, s + g.group.length);
             if (group == 1)
                 break; // one instance of other material is enough
         }
-        for (int s : g.starts)
-            taken.emplace_back(s, s + g.length);
     }
+    if (debugging())
+        for (const FoundSection& f : out)
+            std::fprintf(stderr, "out %.2f-%.2f group %d\n", f.startHop / t.hopsPerSecond,
+                         f.endHop / t.hopsPerSecond, f.group);
     if (!out.empty())
         return out;
 

@@ -150,8 +150,12 @@ class Song:
         self.events.setdefault(channel, []).append((int(tick), order, message))
 
     def note(self, channel, tick, length, pitch, velocity):
+        # Played by people: a few milliseconds early or late, never quite as hard twice.
+        tick += self.rng.randint(-6, 6)
+        velocity += self.rng.randint(-7, 7)
         velocity = max(1, min(127, int(velocity)))
         pitch = max(0, min(127, int(pitch)))
+        tick = max(0, tick)
         self.add(channel, tick, mido.Message("note_on", channel=channel, note=pitch,
                                              velocity=velocity), 2)
         self.add(channel, tick + max(1, int(length)),
@@ -323,36 +327,38 @@ class Song:
         return out
 
     def melody(self, label, instance, bars, chords, key):
-        """A section's tune. A chorus is the same every time; a verse changes a third of its
-        notes from one time to the next, as other words would."""
+        """A section's tune, in two-bar lines: a chorus is A A' B A'' (then again), the same
+        every time it comes; a verse's lines differ from one another and from one verse to the
+        next, as other words would."""
         note_length = TPB // 2 if self.spec["bpm"] < 120 else TPB
         if self.spec["meter"] == "3/4":
             note_length = TPB
-        base_key = (self.spec["name"], label)
-        if base_key not in self.melodies:
-            half = self.phrase(2, chords, key, "%s-%s-a" % base_key, note_length)
-            answer = self.phrase(2, chords[2:] + chords[:2], key, "%s-%s-b" % base_key,
-                                 note_length)
-            self.melodies[base_key] = (half, answer)
-        half, answer = self.melodies[base_key]
+        name = self.spec["name"]
+        if (name, label) not in self.melodies:
+            lines = [self.phrase(2, chords[(2 * i) % len(chords):] + chords[:(2 * i) % len(chords)],
+                                 key, "%s-%s-%d" % (name, label, i), note_length)
+                     for i in range(3)]
+            # A' ends differently, A'' comes to rest on the key note.
+            answer = [(t, l, s + (2 if t >= self.bar_ticks and i % 3 == 0 else 0))
+                      for i, (t, l, s) in enumerate(lines[0])]
+            rest = [(t, l, s) for (t, l, s) in lines[0] if t < self.bar_ticks + self.beat_ticks]
+            rest.append((self.bar_ticks + self.beat_ticks, self.bar_ticks - self.beat_ticks, 7))
+            self.melodies[(name, label)] = [lines[0], answer, lines[1], rest]
+        form = self.melodies[(name, label)]
         notes = []
-        for start in range(0, bars, 4):
-            for b_off, part in ((0, half), (2, answer)):
-                for t, length, step in part:
-                    bar = start + b_off + t // self.bar_ticks
-                    if bar < bars:
-                        notes.append((start * self.bar_ticks + b_off * self.bar_ticks + t,
-                                      length, step))
-        if label != "C" and instance > 0:
-            r = random.Random("%s-%s-%d" % (self.spec["name"], label, instance))
-            varied = []
-            for t, length, step in notes:
-                if r.random() < 0.35:
-                    step += r.choice([-2, -1, 1, 2, 3])
-                if r.random() < 0.1:
-                    continue
-                varied.append((t, length, step))
-            notes = varied
+        r = random.Random("%s-%s-%d" % (name, label, instance))
+        for line in range(0, (bars + 1) // 2):
+            part = form[line % 4]
+            for t, length, step in part:
+                if label != "C":
+                    # Other words: a third of the notes move, a few fall away.
+                    if r.random() < 0.35:
+                        step += r.choice([-2, -1, 1, 2, 3])
+                    if r.random() < 0.1:
+                        continue
+                at = line * 2 * self.bar_ticks + t
+                if at < bars * self.bar_ticks:
+                    notes.append((at, length, step))
         return notes
 
     # ---- the song
