@@ -28,6 +28,8 @@ constexpr double kRepeatThreshold = 0.5;
 constexpr double kGrowThreshold = 0.5;
 constexpr double kGrowMargin = 0.2;
 constexpr double kContainedMargin = 0.05;
+// How much of an instance's weight depends on clear edges.
+constexpr double kEdgeShare = 0.6;
 constexpr double kBoundaryWeight = 1.0;
 constexpr double kLoudnessWeight = 0.5;
 constexpr double kBoundaryStop = 0.5;
@@ -398,15 +400,29 @@ void fitGroup(const BeatFeatures& bf, const Timeline& t, const std::vector<doubl
             if (g.length + m > longest)
                 break;
             const Group wider = stretched(g, shift, g.length + m, n);
-            if (debugging())
-                std::fprintf(stderr, "  grow %d at %.1f len %d: agree %.2f n %zu\n",
-                             shift, t.seconds(g.starts[0]), g.length,
-                             barAgreement(bf, t, wider, shift < 0 ? 0 : wider.length - m),
-                             wider.starts.size());
             if (wider.starts.size() >= 2 &&
                 barAgreement(bf, t, wider, shift < 0 ? 0 : wider.length - m) >= threshold) {
                 g = wider;
                 grew = true;
+            }
+        }
+        if (grew)
+            continue;
+        // A section made of two like halves is found as its half, heard twice as often; where
+        // the halves always come together, the whole is the section.
+        for (const int shift : {0, -g.length}) {
+            if (2 * g.length > longest)
+                break;
+            const Group whole = stretched(g, shift, 2 * g.length, n);
+            if (whole.starts.size() < 2 || whole.starts.size() == g.starts.size())
+                continue;
+            double weakest = 1;
+            for (int offset = 0; offset + m <= whole.length; offset += m)
+                weakest = std::min(weakest, barAgreement(bf, t, whole, offset));
+            if (weakest >= threshold) {
+                g = whole;
+                grew = true;
+                break;
             }
         }
     }
@@ -486,9 +502,19 @@ void rate(FittedGroup& f, const BeatFeatures& bf, const std::vector<double>& bou
         agreement /= double(count - 1);
         const double level =
             (meanLevel(bf, g.starts[i], g.starts[i] + g.length) - levelMean) / levelSpread;
-        instances += std::clamp((agreement - kRepeatThreshold) / (1 - kRepeatThreshold), 0.0, 1.0);
+        // An instance counts fully where the music changes at both its ends: a stretch that
+        // starts halfway through a section is an echo of its phrases, not a section.
+        const double edge =
+            0.5 * (boundary[size_t(g.starts[i])] + boundary[size_t(g.starts[i] + g.length)]);
+        // Closeness counts more than linearly: a chorus returns as it was, a verse with other
+        // words. One that follows straight on from another is partly its continuation.
+        const double closeness =
+            std::clamp((agreement - kRepeatThreshold) / (1 - kRepeatThreshold), 0.0, 1.0);
+        const bool follows = i > 0 && g.starts[i - 1] + g.length == g.starts[i];
+        instances += closeness * closeness * (follows ? 0.5 : 1.0) *
+                     (1 - kEdgeShare + kEdgeShare * std::min(1.0, 2 * edge));
         loudness += level;
-        edges += 0.5 * (boundary[size_t(g.starts[i])] + boundary[size_t(g.starts[i] + g.length)]);
+        edges += edge;
         f.quality[i] = agreement + 0.3 * level;
         f.agreement += agreement / double(count);
     }
