@@ -1,24 +1,18 @@
 #include "platform/audio/SongStructure.h"
 
 #include "platform/audio/BeatGrid.h"
+#include "platform/audio/BeatTimeline.h"
 #include "platform/audio/SuggestionFeatures.h"
 
 #include <algorithm>
 #include <cmath>
-#include <cstdio>
-#include <cstdlib>
 #include <numeric>
 
 namespace chimora {
 
 namespace {
 
-constexpr int kChroma = FeatureStream::kChroma;
-constexpr int kBands = FeatureStream::kBands;
-constexpr int kDims = kChroma + kBands;
-// Where a song has no steady beat, its timeline counts in steps of this many seconds.
-constexpr double kPseudoBeatSeconds = 0.5;
-constexpr double kLongestBarSeconds = 2.8;
+constexpr int kDims = BeatFeatures::kDims;
 // Recurrences are looked for this far away at most, which bounds the work on an hour.
 constexpr double kMaxLagSeconds = 420;
 constexpr int kOccurrencesKept = 8;
@@ -34,184 +28,12 @@ constexpr double kBoundaryWeight = 1.0;
 constexpr double kLoudnessWeight = 0.5;
 constexpr double kBoundaryStop = 0.5;
 constexpr double kLevelStepDb = 3.0;
+constexpr double kSidesAlike = 0.5;
 // Seeds of distinct material fitted and compared as whole sections.
 constexpr int kGroupsTried = 8;
 
 bool isCancelled(const std::atomic<bool>* cancel) {
     return cancel && cancel->load(std::memory_order_relaxed);
-}
-
-bool debugging() {
-    static const bool on = std::getenv("CHIMORA_SUGGEST_DEBUG") != nullptr;
-    return on;
-}
-
-// The song as a sequence of beats (or of fixed steps where it has none) with bar lines.
-struct Timeline {
-    std::vector<double> edges; ///< hop time of each beat's start, and one past the last beat
-    std::vector<int> bars;     ///< beat index of each bar line, ascending, the last at the end
-    int beatsPerBar = 4;
-    bool onBeat = false;
-    double hopsPerSecond = 1;
-
-    int beats() const { return int(edges.size()) - 1; }
-    double seconds(int beat) const { return edges[size_t(beat)] / hopsPerSecond; }
-};
-
-Timeline makeTimeline(const FeatureStream& f, const BeatGrid& grid) {
-    Timeline t;
-    t.hopsPerSecond = f.hopsPerSecond();
-    const double hops = double(f.hops());
-    if (grid.hasBeat()) {
-        t.onBeat = true;
-        t.beatsPerBar = grid.beatsPerBar;
-        t.edges = grid.beats;
-        while (t.edges.back() + grid.periodHops <= hops)
-            t.edges.push_back(t.edges.back() + grid.periodHops);
-        // A bar of over 2.8 s of four beats is as often two bars of a beat found at half the
-        // tempo: its halves are the units then, so that a section can still start on the bar
-        // that the music starts it on.
-        if (t.beatsPerBar == 4 && 4 * grid.periodHops / t.hopsPerSecond > kLongestBarSeconds)
-            t.beatsPerBar = 2;
-        for (size_t b = size_t(grid.firstDownbeat % t.beatsPerBar); b < t.edges.size();
-             b += size_t(t.beatsPerBar))
-            t.bars.push_back(int(b));
-    } else {
-        const double step = kPseudoBeatSeconds * t.hopsPerSecond;
-        for (double h = 0; h <= hops; h += step)
-            t.edges.push_back(h);
-        for (size_t b = 0; b < t.edges.size(); b += size_t(t.beatsPerBar))
-            t.bars.push_back(int(b));
-    }
-    return t;
-}
-
-// Per beat: harmony and timbre as one unit vector, and the level in dB.
-struct BeatFeatures {
-    std::vector<float> vectors; ///< [beat * kDims + k]
-    std::vector<double> levelDb;
-    const float* at(int beat) const { return &vectors[size_t(beat) * kDims]; }
-};
-
-double dot(const float* a, const float* b) {
-    double sum = 0;
-    for (int k = 0; k < kDims; ++k)
-        sum += double(a[k]) * b[k];
-    return sum;
-}
-
-BeatFeatures beatFeatures(const FeatureStream& f, const Timeline& t) {
-    const int n = t.beats();
-    std::vector<double> v(size_t(n) * kDims, 0.0), power(size_t(n), 0.0);
-    std::vector<int> ticks(size_t(n), 0), hops(size_t(n), 0);
-    int beat = 0;
-    for (int64_t tick = 0; tick < f.ticks(); ++tick) {
-        const double at = double(tick * FeatureStream::kHopsPerTick) + 2.5;
-        while (beat + 1 < n && t.edges[size_t(beat) + 1] <= at)
-            ++beat;
-        if (at < t.edges[0] || at >= t.edges.back())
-            continue;
-        const float* x = f.tick(tick);
-        for (int k = 0; k < kDims; ++k)
-            v[size_t(beat) * kDims + size_t(k)] += x[k];
-        ++ticks[size_t(beat)];
-    }
-    beat = 0;
-    for (int64_t h = 0; h < f.hops(); ++h) {
-        const double at = double(h) + 2; // a hop's power is that of its window's last quarter
-        while (beat + 1 < n && t.edges[size_t(beat) + 1] <= at)
-            ++beat;
-        if (at < t.edges[0] || at >= t.edges.back())
-            continue;
-        power[size_t(beat)] += f.power(h);
-        ++hops[size_t(beat)];
-    }
-    BeatFeatures out;
-    out.levelDb.resize(size_t(n));
-    for (int b = 0; b < n; ++b) {
-        out.levelDb[size_t(b)] = 10 * std::log10(power[size_t(b)] / std::max(1, hops[size_t(b)]) +
-                                                 1e-10);
-        double* x = &v[size_t(b) * kDims];
-        double norm = 1e-9;
-        for (int k = 0; k < kChroma; ++k)
-            norm += x[k] * x[k];
-        norm = std::sqrt(norm);
-        for (int k = 0; k < kChroma; ++k)
-            x[k] /= norm;
-        for (int k = kChroma; k < kDims; ++k)
-            x[k] = std::log10(x[k] / std::max(1, ticks[size_t(b)]) + 1e-9);
-    }
-    // Each kind centred on the song's average, so that unrelated beats score about zero, and
-    // scaled as a group so that both kinds weigh the same: a band holding only steady noise
-    // must stay small rather than be blown up to count as much as the rest.
-    const auto standardise = [&](int first, int count) {
-        double square = 0;
-        for (int k = first; k < first + count; ++k) {
-            double mean = 0;
-            for (int b = 0; b < n; ++b)
-                mean += v[size_t(b) * kDims + size_t(k)];
-            mean /= std::max(1, n);
-            for (int b = 0; b < n; ++b) {
-                double& x = v[size_t(b) * kDims + size_t(k)];
-                x -= mean;
-                square += x * x;
-            }
-        }
-        const double scale = 1.0 / (std::sqrt(square / (double(std::max(1, n)) * count)) + 1e-9);
-        for (int b = 0; b < n; ++b)
-            for (int k = first; k < first + count; ++k)
-                v[size_t(b) * kDims + size_t(k)] *= scale;
-    };
-    standardise(0, kChroma);
-    standardise(kChroma, kBands);
-    out.vectors.resize(v.size());
-    for (int b = 0; b < n; ++b) {
-        double norm = 1e-9;
-        for (int k = 0; k < kDims; ++k)
-            norm += v[size_t(b) * kDims + size_t(k)] * v[size_t(b) * kDims + size_t(k)];
-        norm = std::sqrt(norm);
-        for (int k = 0; k < kDims; ++k)
-            out.vectors[size_t(b) * kDims + size_t(k)] = float(v[size_t(b) * kDims + size_t(k)] / norm);
-    }
-    return out;
-}
-
-double meanLevel(const BeatFeatures& bf, int start, int end) {
-    double sum = 0;
-    for (int b = start; b < end; ++b)
-        sum += bf.levelDb[size_t(b)];
-    return sum / std::max(1, end - start);
-}
-
-// How clearly the music changes at each beat: a checkerboard kernel two bars wide slid along
-// the similarity's diagonal, 0 to 1.
-std::vector<double> novelty(const BeatFeatures& bf, const Timeline& t) {
-    const int n = t.beats();
-    const int half = std::clamp(2 * t.beatsPerBar, 4, 16);
-    const double sigma = half / 2.0;
-    std::vector<double> out(size_t(n) + 1, 0.0);
-    double highest = 0;
-    for (int b = 1; b < n; ++b) {
-        double sum = 0;
-        for (int x = -half; x < half; ++x) {
-            if (b + x < 0 || b + x >= n)
-                continue;
-            for (int y = x + 1; y < half; ++y) {
-                if (b + y < 0 || b + y >= n)
-                    continue;
-                const double taper =
-                    std::exp(-((x + 0.5) * (x + 0.5) + (y + 0.5) * (y + 0.5)) / (2 * sigma * sigma));
-                const double sign = (x < 0) == (y < 0) ? 1.0 : -1.0;
-                sum += 2 * sign * taper * dot(bf.at(b + x), bf.at(b + y));
-            }
-        }
-        out[size_t(b)] = std::max(0.0, sum);
-        highest = std::max(highest, out[size_t(b)]);
-    }
-    if (highest > 0)
-        for (double& v : out)
-            v /= highest;
-    return out;
 }
 
 struct Occurrence {
@@ -444,6 +266,42 @@ void fitGroup(const BeatFeatures& bf, const Timeline& t, const std::vector<doubl
             bestLine = line;
         }
     }
+    // Too long to be one section: two heard together every time, even in level. The split is
+    // where the music changes most; the side that is louder, or at even level busier, is kept.
+    if (bestLine < 0 && t.seconds(g.length) - t.seconds(0) > limits.selectionSeconds) {
+        // Only between two kinds of music: a long chorus sung twice over is one section. Each
+        // side's average harmony and timbre is compared.
+        const auto alike = [&](int line) {
+            double x[kDims] = {}, y[kDims] = {};
+            for (int s : g.starts)
+                for (int u = 0; u < g.length; ++u)
+                    for (int k = 0; k < kDims; ++k)
+                        (u < line ? x : y)[k] += bf.at(s + u)[k];
+            double xy = 0, xx = 1e-9, yy = 1e-9;
+            for (int k = 0; k < kDims; ++k) {
+                xy += x[k] * y[k];
+                xx += x[k] * x[k];
+                yy += y[k] * y[k];
+            }
+            return xy / std::sqrt(xx * yy);
+        };
+        double clearest = kBoundaryStop;
+        for (int line = shortest; line + shortest <= g.length; line += m)
+            if (boundaryAt(boundary, g, line) > clearest && alike(line) < kSidesAlike) {
+                clearest = boundaryAt(boundary, g, line);
+                bestLine = line;
+            }
+        if (bestLine > 0) {
+            double level = 0, busy = 0, spread = 1e-9;
+            for (int s : g.starts) {
+                level += meanLevel(bf, s + bestLine, s + g.length) - meanLevel(bf, s, s + bestLine);
+                busy += mean(bf.activity, s + bestLine, s + g.length) -
+                        mean(bf.activity, s, s + bestLine);
+                spread += mean(bf.activity, s, s + g.length);
+            }
+            bestStep = std::abs(level) / double(g.starts.size()) > 1.0 ? level : busy / spread;
+        }
+    }
     if (bestLine > 0 && bestStep > 0) {
         for (int& s : g.starts)
             s += bestLine;
@@ -553,14 +411,6 @@ std::vector<FoundSection> findSections(const FeatureStream& f, const BeatGrid& g
         return out;
     const BeatFeatures bf = beatFeatures(f, t);
     const std::vector<double> boundary = novelty(bf, t);
-    if (debugging()) {
-        std::fprintf(stderr, "novelty:");
-        for (int b = 0; b < n; ++b)
-            if (t.seconds(b) > 30 && t.seconds(b) < 50)
-                std::fprintf(stderr, " %.1f:%.2f%s", t.seconds(b), boundary[size_t(b)],
-                             std::find(t.bars.begin(), t.bars.end(), b) != t.bars.end() ? "|" : "");
-        std::fprintf(stderr, "\n");
-    }
     std::vector<Candidate> cands = makeCandidates(t, limits);
     if (isCancelled(cancel) || !findOccurrences(bf, t, cands, cancel))
         return {};
@@ -581,17 +431,6 @@ std::vector<FoundSection> findSections(const FeatureStream& f, const BeatGrid& g
     }
     std::sort(cands.begin(), cands.end(),
               [](const Candidate& a, const Candidate& b) { return a.score > b.score; });
-    if (debugging())
-        for (size_t i = 0; i < std::min<size_t>(8, cands.size()); ++i) {
-            const Candidate& c = cands[i];
-            std::fprintf(stderr, "cand %6.1f-%6.1f s  rep %.2f bnd %.2f loud %.2f score %.2f |",
-                         t.seconds(c.start), t.seconds(c.end), c.repeats, c.boundary,
-                         c.loudness, c.score);
-            for (int k = 0; k < c.count; ++k)
-                std::fprintf(stderr, " %+.1fs:%.2f", c.found[k].lag * (t.seconds(n) / n),
-                             c.found[k].value);
-            std::fprintf(stderr, "\n");
-        }
 
     // Seeds of distinct material, each grown into its section and rated as a whole: how many
     // instances agree and how closely, how loud they are, how clearly they begin and end.
@@ -613,6 +452,11 @@ std::vector<FoundSection> findSections(const FeatureStream& f, const BeatGrid& g
         fitted.group = groupOf(c, t);
         fitGroup(bf, t, boundary, limits, fitted.group);
         if (fitted.group.starts.size() < 2)
+            continue;
+        if (std::any_of(groups.begin(), groups.end(), [&](const FittedGroup& o) {
+                return o.group.starts == fitted.group.starts &&
+                       o.group.length == fitted.group.length;
+            }))
             continue;
         rate(fitted, bf, boundary, levelMean, levelSpread);
         for (int s : fitted.group.starts)
@@ -640,14 +484,6 @@ std::vector<FoundSection> findSections(const FeatureStream& f, const BeatGrid& g
     groups = std::move(kept);
     std::sort(groups.begin(), groups.end(),
               [](const FittedGroup& a, const FittedGroup& b) { return a.score > b.score; });
-    if (debugging())
-        for (const FittedGroup& g : groups) {
-            std::fprintf(stderr, "group score %.2f len %.1f s:", g.score,
-                         t.seconds(g.group.length) - t.seconds(0));
-            for (size_t i = 0; i < g.group.starts.size(); ++i)
-                std::fprintf(stderr, " %.1f(%.2f)", t.seconds(g.group.starts[i]), g.quality[i]);
-            std::fprintf(stderr, "\n");
-        }
 
     std::vector<std::pair<int, int>> taken;
     for (size_t group = 0; group < std::min<size_t>(2, groups.size()); ++group) {
@@ -670,10 +506,6 @@ std::vector<FoundSection> findSections(const FeatureStream& f, const BeatGrid& g
                 break; // one instance of other material is enough
         }
     }
-    if (debugging())
-        for (const FoundSection& f : out)
-            std::fprintf(stderr, "out %.2f-%.2f group %d\n", f.startHop / t.hopsPerSecond,
-                         f.endHop / t.hopsPerSecond, f.group);
     if (!out.empty())
         return out;
 
