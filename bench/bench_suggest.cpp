@@ -127,14 +127,13 @@ int main(int argc, char** argv) {
         startErrors.push_back(score.startError);
         std::printf("%-22s %3.0f %5.1f %3d/%d %8.2f %8.2f %6.2f %7.2f %7.2f\n",
                     qPrintable(song.name), song.bpm, run.bpm, run.beatsPerBar, song.beatsPerBar,
-                    start, end, score.iou,
-                    score.startError, score.endError);
+                    start, end, score.iou, score.startError, score.endError);
     }
     std::sort(startErrors.begin(), startErrors.end());
-    const double median = startErrors.size() % 2
-                              ? startErrors[startErrors.size() / 2]
-                              : 0.5 * (startErrors[startErrors.size() / 2 - 1] +
-                                       startErrors[startErrors.size() / 2]);
+    const double median =
+        startErrors.size() % 2
+            ? startErrors[startErrors.size() / 2]
+            : 0.5 * (startErrors[startErrors.size() / 2 - 1] + startErrors[startErrors.size() / 2]);
     const double n = double(songs.size());
     std::printf("\nsongs: %zu\n", songs.size());
     std::printf("IoU >= 0.7 with a chorus:            %5.1f%% (target 90%%)\n", 100 * iouHits / n);

@@ -50,8 +50,8 @@ double beatPeriod(const FeatureStream& f, const std::vector<float>& o, double ho
             prefix[size_t(i + 1)] = prefix[size_t(i)] + f.flux(i);
         for (int64_t i = 0; i < n; ++i) {
             const int64_t a = std::max<int64_t>(0, i - half), b = std::min(n, i + half + 1);
-            onsetSum += std::max(0.0, f.flux(i) - (prefix[size_t(b)] - prefix[size_t(a)]) /
-                                                      double(b - a));
+            onsetSum +=
+                std::max(0.0, f.flux(i) - (prefix[size_t(b)] - prefix[size_t(a)]) / double(b - a));
         }
         fluxSum = prefix[size_t(n)];
     }
@@ -82,8 +82,8 @@ double beatPeriod(const FeatureStream& f, const std::vector<float>& o, double ho
             continue;
         const double octaves = std::log2(lag / hopsPerSecond / (60.0 / 110));
         // A beat is also a beat two and three periods on.
-        const double support = r[size_t(lag)] + 0.5 * r[size_t(2 * lag)] +
-                               0.25 * r[size_t(3 * lag)];
+        const double support =
+            r[size_t(lag)] + 0.5 * r[size_t(2 * lag)] + 0.25 * r[size_t(3 * lag)];
         const double weighted = support * std::exp(-0.5 * octaves * octaves);
         if (weighted > bestWeighted) {
             bestWeighted = weighted;

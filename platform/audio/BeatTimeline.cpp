@@ -86,8 +86,8 @@ BeatFeatures beatFeatures(const FeatureStream& f, const Timeline& t) {
     out.activity.resize(size_t(n));
     for (int b = 0; b < n; ++b) {
         out.activity[size_t(b)] = flux[size_t(b)] / std::max(1, hops[size_t(b)]);
-        out.levelDb[size_t(b)] = 10 * std::log10(power[size_t(b)] / std::max(1, hops[size_t(b)]) +
-                                                 1e-10);
+        out.levelDb[size_t(b)] =
+            10 * std::log10(power[size_t(b)] / std::max(1, hops[size_t(b)]) + 1e-10);
         double* x = &v[size_t(b) * kDims];
         double norm = 1e-9;
         for (int k = 0; k < kChroma; ++k)
@@ -128,7 +128,8 @@ BeatFeatures beatFeatures(const FeatureStream& f, const Timeline& t) {
             norm += v[size_t(b) * kDims + size_t(k)] * v[size_t(b) * kDims + size_t(k)];
         norm = std::sqrt(norm);
         for (int k = 0; k < kDims; ++k)
-            out.vectors[size_t(b) * kDims + size_t(k)] = float(v[size_t(b) * kDims + size_t(k)] / norm);
+            out.vectors[size_t(b) * kDims + size_t(k)] =
+                float(v[size_t(b) * kDims + size_t(k)] / norm);
     }
     return out;
 }
@@ -156,8 +157,8 @@ std::vector<double> novelty(const BeatFeatures& bf, const Timeline& t) {
             for (int y = x + 1; y < half; ++y) {
                 if (b + y < 0 || b + y >= n)
                     continue;
-                const double taper =
-                    std::exp(-((x + 0.5) * (x + 0.5) + (y + 0.5) * (y + 0.5)) / (2 * sigma * sigma));
+                const double taper = std::exp(-((x + 0.5) * (x + 0.5) + (y + 0.5) * (y + 0.5)) /
+                                              (2 * sigma * sigma));
                 const double sign = (x < 0) == (y < 0) ? 1.0 : -1.0;
                 sum += 2 * sign * taper * dot(bf.at(b + x), bf.at(b + y));
             }

@@ -424,7 +424,8 @@ std::vector<FoundSection> findSections(const FeatureStream& f, const BeatGrid& g
     const double levelSpread = std::sqrt(levelSquare / n) + 1e-6;
     for (Candidate& c : cands) {
         for (int i = 0; i < c.count; ++i)
-            c.repeats += std::max(0.0, (c.found[i].value - kRepeatThreshold) / (1 - kRepeatThreshold));
+            c.repeats +=
+                std::max(0.0, (c.found[i].value - kRepeatThreshold) / (1 - kRepeatThreshold));
         c.boundary = 0.5 * (boundary[size_t(c.start)] + boundary[size_t(c.end)]);
         c.loudness = (meanLevel(bf, c.start, c.end) - levelMean) / levelSpread;
         c.score = c.repeats + kBoundaryWeight * c.boundary + kLoudnessWeight * c.loudness;
@@ -525,6 +526,7 @@ std::vector<FoundSection> findSections(const FeatureStream& f, const BeatGrid& g
         }
     }
     FoundSection s = sectionAt(t, limits, bestStart, bestEnd);
+    s.endHop = std::min(s.endHop, s.startHop + limits.fallbackSeconds * t.hopsPerSecond);
     s.group = -1;
     out.push_back(s);
     return out;

@@ -1,9 +1,9 @@
 #pragma once
 // The repeated sections of a song: beat-synchronous harmony and timbre compared at every lag
-// (a self-similarity read along its diagonals, never held whole), candidate sections from bar
-// line to bar line scored by how often and how closely they recur, how clearly they begin and
-// end and how loud they are; the best one's recurrences then agree bar by bar on where the
-// section starts and ends.
+// (a self-similarity read along its diagonals, never held whole, and only up to 7 minutes
+// apart), candidate stretches from bar line to bar line scored by how often and how closely
+// they recur; the best few grow into whole sections where their instances agree bar by bar,
+// and those are compared as sections.
 
 #include <atomic>
 #include <cstdint>

@@ -15,9 +15,11 @@
 //  2. At the end the onsets give the tempo, the beats and, with the chord changes, the meter
 //     and the downbeats (BeatGrid).
 //  3. Harmony and timbre averaged per beat are compared along every diagonal of their
-//     self-similarity; sections from bar line to bar line are scored by how closely and how
-//     often they recur, how clearly they begin and end and how loud they are, and the best
-//     one's recurrences agree bar by bar on where it starts and ends (SongStructure).
+//     self-similarity; stretches from bar line to bar line that recur closely seed groups of
+//     instances, which grow bar by bar while the instances agree (a phrase repeated within a
+//     section becomes the whole section) and split where the level steps at a clear change (a
+//     build-up and its drop). The group whose instances recur most closely, with clear edges
+//     and loudest, is the chorus (SongStructure).
 //  4. Here the section's beats become frames, on the sharpest rise in level near each beat.
 
 namespace chimora {

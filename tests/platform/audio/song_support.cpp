@@ -132,7 +132,8 @@ Song makeSong(const SongRecipe& recipe, int rate, int channels) {
     }
     const double seconds = at + 1.0; // a short tail of reverb-free silence and noise
 
-    Mix mix{rate, std::vector<float>(size_t(seconds * rate)), std::vector<float>(size_t(seconds * rate))};
+    Mix mix{rate, std::vector<float>(size_t(seconds * rate)),
+            std::vector<float>(size_t(seconds * rate))};
     const auto pad = wavetable({1, 0.5f, 0.25f});
     const auto bass = wavetable({1, 0.5f, 0.3f});
     const auto verseLead = wavetable({1, 0.2f});
@@ -144,11 +145,16 @@ Song makeSong(const SongRecipe& recipe, int rate, int channels) {
 
     const auto progression = [&](char kind) -> std::vector<int> {
         switch (kind) {
-        case 'V': return {0, 5, 3, 4};
-        case 'C': return {3, 4, 2, 5};
-        case 'P': return {1, 1, 4, 4};
-        case 'B': return {5, 2, 6, 4};
-        default: return {0, 3};
+        case 'V':
+            return {0, 5, 3, 4};
+        case 'C':
+            return {3, 4, 2, 5};
+        case 'P':
+            return {1, 1, 4, 4};
+        case 'B':
+            return {5, 2, 6, 4};
+        default:
+            return {0, 3};
         }
     };
     // Each kind's melody: 16 eighth-note notes (two bars), -100 a rest; later verses change a
@@ -184,8 +190,8 @@ Song makeSong(const SongRecipe& recipe, int rate, int channels) {
             const double t0 = s.start + b * bar;
             const int chord = chords[size_t(b) % chords.size()];
             for (int k = 0; k < 3; ++k)
-                mix.tone(t0, bar, midiHz(degreeNote(key, chord + 2 * k)), pad, 0.05 * level,
-                         0.04, 0.05, 0.3 + 0.1 * k);
+                mix.tone(t0, bar, midiHz(degreeNote(key, chord + 2 * k)), pad, 0.05 * level, 0.04,
+                         0.05, 0.3 + 0.1 * k);
             for (int q = 0; q < 4; ++q) {
                 const double tb = t0 + q * beat + jitter();
                 if (s.kind != 'I' && s.kind != 'O')
@@ -200,9 +206,7 @@ Song makeSong(const SongRecipe& recipe, int rate, int channels) {
                     });
                 if (q % 2 == 1) {
                     mix.hit(tb, 0.15, 0.2 * level, [&](double t) {
-                        return (noise() +
-                                0.5 * std::sin(2 * M_PI * 190 * t)) *
-                               std::exp(-t / 0.04);
+                        return (noise() + 0.5 * std::sin(2 * M_PI * 190 * t)) * std::exp(-t / 0.04);
                     });
                 }
                 for (int e = 0; e < (s.kind == 'C' ? 2 : 1); ++e) {
@@ -222,8 +226,7 @@ Song makeSong(const SongRecipe& recipe, int rate, int channels) {
                 if (note < -50)
                     continue;
                 mix.tone(t0 + e * beat / 2 + jitter(), beat / 2 * 0.95,
-                         midiHz(degreeNote(key + 12, note)), lead, 0.07 * level, 0.01, 0.03,
-                         0.65);
+                         midiHz(degreeNote(key + 12, note)), lead, 0.07 * level, 0.01, 0.03, 0.65);
             }
         }
     }
@@ -241,8 +244,8 @@ Song makeSong(const SongRecipe& recipe, int rate, int channels) {
     std::vector<int16_t> samples(mix.left.size() * size_t(channels));
     for (size_t i = 0; i < mix.left.size(); ++i) {
         if (channels == 1) {
-            samples[i] = int16_t(std::lround(std::clamp(0.5f * (mix.left[i] + mix.right[i]) * gain,
-                                                         -32768.0f, 32767.0f)));
+            samples[i] = int16_t(std::lround(
+                std::clamp(0.5f * (mix.left[i] + mix.right[i]) * gain, -32768.0f, 32767.0f)));
         } else {
             samples[2 * i] =
                 int16_t(std::lround(std::clamp(mix.left[i] * gain, -32768.0f, 32767.0f)));
@@ -258,13 +261,14 @@ Song makeSong(const SongRecipe& recipe, int rate, int channels) {
     const size_t perBlock = size_t(chimora::SampleBlock::kLoadFrames) * size_t(channels);
     for (size_t i = 0; i < samples.size(); i += perBlock)
         blocks.push_back(chimora::SampleBlock::make(
-            channels, std::vector<int16_t>(samples.begin() + long(i),
-                                           samples.begin() + long(std::min(samples.size(), i + perBlock)))));
+            channels,
+            std::vector<int16_t>(samples.begin() + long(i),
+                                 samples.begin() + long(std::min(samples.size(), i + perBlock)))));
     song.audio = chimora::AudioSnapshot::make({rate, channels}, std::move(blocks));
     for (const Section& s : sections)
         if (s.kind == 'C')
-            song.choruses.push_back({std::llround(s.start * rate),
-                                     std::llround((s.start + s.bars * bar) * rate)});
+            song.choruses.push_back(
+                {std::llround(s.start * rate), std::llround((s.start + s.bars * bar) * rate)});
     return song;
 }
 
@@ -273,7 +277,8 @@ double chorusShare(const Song& song, Selection section) {
         return 0;
     int64_t inside = 0;
     for (const Selection& c : song.choruses)
-        inside += std::max<int64_t>(0, std::min(c.end, section.end) - std::max(c.start, section.start));
+        inside +=
+            std::max<int64_t>(0, std::min(c.end, section.end) - std::max(c.start, section.start));
     return double(inside) / double(section.length());
 }
 
@@ -319,8 +324,8 @@ std::vector<RenderedSong> renderChorusSongs(const QString& folder, const QString
             const int colon = part.indexOf(':'), dash = part.indexOf('-');
             if (colon != 1 || dash < 0)
                 continue;
-            song.parts.push_back({part[0], part.mid(2, dash - 2).toDouble(),
-                                  part.mid(dash + 1).toDouble()});
+            song.parts.push_back(
+                {part[0], part.mid(2, dash - 2).toDouble(), part.mid(dash + 1).toDouble()});
         }
         songs.push_back(song);
     }

@@ -19,11 +19,11 @@ namespace songtest {
 struct SongRecipe {
     QString name;
     double bpm = 120;
-    QString pattern;        ///< one letter a section: I intro, V verse, P pre-chorus, C chorus,
-                            ///< B bridge, O outro
-    int chorusBars = 8;     ///< bars of 4 beats
+    QString pattern;    ///< one letter a section: I intro, V verse, P pre-chorus, C chorus,
+                        ///< B bridge, O outro
+    int chorusBars = 8; ///< bars of 4 beats
     int verseBars = 8;
-    double noiseDb = -40;   ///< background noise level (dB of full scale)
+    double noiseDb = -40;    ///< background noise level (dB of full scale)
     double chorusLiftDb = 5; ///< chorus louder than the verses by this much
     bool drums = true;
     bool lastChorusUp = false; ///< the last chorus moves up a whole tone
