@@ -2,6 +2,11 @@
 
 #include "platform/audio/SampleBlock.h"
 
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QtEndian>
+
 #include <algorithm>
 #include <cmath>
 #include <random>
@@ -127,7 +132,8 @@ Song makeSong(const SongRecipe& recipe, int rate, int channels) {
     }
     const double seconds = at + 1.0; // a short tail of reverb-free silence and noise
 
-    Mix mix{rate, std::vector<float>(size_t(seconds * rate)), std::vector<float>(size_t(seconds * rate))};
+    Mix mix{rate, std::vector<float>(size_t(seconds * rate)),
+            std::vector<float>(size_t(seconds * rate))};
     const auto pad = wavetable({1, 0.5f, 0.25f});
     const auto bass = wavetable({1, 0.5f, 0.3f});
     const auto verseLead = wavetable({1, 0.2f});
@@ -139,11 +145,16 @@ Song makeSong(const SongRecipe& recipe, int rate, int channels) {
 
     const auto progression = [&](char kind) -> std::vector<int> {
         switch (kind) {
-        case 'V': return {0, 5, 3, 4};
-        case 'C': return {3, 4, 2, 5};
-        case 'P': return {1, 1, 4, 4};
-        case 'B': return {5, 2, 6, 4};
-        default: return {0, 3};
+        case 'V':
+            return {0, 5, 3, 4};
+        case 'C':
+            return {3, 4, 2, 5};
+        case 'P':
+            return {1, 1, 4, 4};
+        case 'B':
+            return {5, 2, 6, 4};
+        default:
+            return {0, 3};
         }
     };
     // Each kind's melody: 16 eighth-note notes (two bars), -100 a rest; later verses change a
@@ -179,8 +190,8 @@ Song makeSong(const SongRecipe& recipe, int rate, int channels) {
             const double t0 = s.start + b * bar;
             const int chord = chords[size_t(b) % chords.size()];
             for (int k = 0; k < 3; ++k)
-                mix.tone(t0, bar, midiHz(degreeNote(key, chord + 2 * k)), pad, 0.05 * level,
-                         0.04, 0.05, 0.3 + 0.1 * k);
+                mix.tone(t0, bar, midiHz(degreeNote(key, chord + 2 * k)), pad, 0.05 * level, 0.04,
+                         0.05, 0.3 + 0.1 * k);
             for (int q = 0; q < 4; ++q) {
                 const double tb = t0 + q * beat + jitter();
                 if (s.kind != 'I' && s.kind != 'O')
@@ -195,9 +206,7 @@ Song makeSong(const SongRecipe& recipe, int rate, int channels) {
                     });
                 if (q % 2 == 1) {
                     mix.hit(tb, 0.15, 0.2 * level, [&](double t) {
-                        return (noise() +
-                                0.5 * std::sin(2 * M_PI * 190 * t)) *
-                               std::exp(-t / 0.04);
+                        return (noise() + 0.5 * std::sin(2 * M_PI * 190 * t)) * std::exp(-t / 0.04);
                     });
                 }
                 for (int e = 0; e < (s.kind == 'C' ? 2 : 1); ++e) {
@@ -217,8 +226,7 @@ Song makeSong(const SongRecipe& recipe, int rate, int channels) {
                 if (note < -50)
                     continue;
                 mix.tone(t0 + e * beat / 2 + jitter(), beat / 2 * 0.95,
-                         midiHz(degreeNote(key + 12, note)), lead, 0.07 * level, 0.01, 0.03,
-                         0.65);
+                         midiHz(degreeNote(key + 12, note)), lead, 0.07 * level, 0.01, 0.03, 0.65);
             }
         }
     }
@@ -236,8 +244,8 @@ Song makeSong(const SongRecipe& recipe, int rate, int channels) {
     std::vector<int16_t> samples(mix.left.size() * size_t(channels));
     for (size_t i = 0; i < mix.left.size(); ++i) {
         if (channels == 1) {
-            samples[i] = int16_t(std::lround(std::clamp(0.5f * (mix.left[i] + mix.right[i]) * gain,
-                                                         -32768.0f, 32767.0f)));
+            samples[i] = int16_t(std::lround(
+                std::clamp(0.5f * (mix.left[i] + mix.right[i]) * gain, -32768.0f, 32767.0f)));
         } else {
             samples[2 * i] =
                 int16_t(std::lround(std::clamp(mix.left[i] * gain, -32768.0f, 32767.0f)));
@@ -253,13 +261,14 @@ Song makeSong(const SongRecipe& recipe, int rate, int channels) {
     const size_t perBlock = size_t(chimora::SampleBlock::kLoadFrames) * size_t(channels);
     for (size_t i = 0; i < samples.size(); i += perBlock)
         blocks.push_back(chimora::SampleBlock::make(
-            channels, std::vector<int16_t>(samples.begin() + long(i),
-                                           samples.begin() + long(std::min(samples.size(), i + perBlock)))));
+            channels,
+            std::vector<int16_t>(samples.begin() + long(i),
+                                 samples.begin() + long(std::min(samples.size(), i + perBlock)))));
     song.audio = chimora::AudioSnapshot::make({rate, channels}, std::move(blocks));
     for (const Section& s : sections)
         if (s.kind == 'C')
-            song.choruses.push_back({std::llround(s.start * rate),
-                                     std::llround((s.start + s.bars * bar) * rate)});
+            song.choruses.push_back(
+                {std::llround(s.start * rate), std::llround((s.start + s.bars * bar) * rate)});
     return song;
 }
 
@@ -268,13 +277,119 @@ double chorusShare(const Song& song, Selection section) {
         return 0;
     int64_t inside = 0;
     for (const Selection& c : song.choruses)
-        inside += std::max<int64_t>(0, std::min(c.end, section.end) - std::max(c.start, section.start));
+        inside +=
+            std::max<int64_t>(0, std::min(c.end, section.end) - std::max(c.start, section.start));
     return double(inside) / double(section.length());
 }
 
 double beatDistance(const Song& song, int64_t frame) {
     const double k = std::round(double(frame) / song.beatFrames);
     return std::abs(double(frame) - k * song.beatFrames);
+}
+
+} // namespace songtest
+
+namespace songtest {
+
+std::vector<RenderedSong> renderChorusSongs(const QString& folder, const QStringList& only,
+                                            int rate, QString* error) {
+    const QString script = QStringLiteral(CHIMORA_SOURCE_DIR "/tests/data/chorus_songs.py");
+    QStringList args{script, folder, QStringLiteral("--rate"), QString::number(rate)};
+    if (!only.isEmpty())
+        args << QStringLiteral("--only") << only.join(QLatin1Char(','));
+    QProcess generator;
+    generator.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    generator.start(QStringLiteral("/usr/bin/python3"), args);
+    if (!generator.waitForFinished(-1) || generator.exitStatus() != QProcess::NormalExit ||
+        generator.exitCode() != 0) {
+        *error = QStringLiteral("the song generator failed: %1").arg(generator.errorString());
+        return {};
+    }
+    QFile index(QDir(folder).filePath(QStringLiteral("songs.tsv")));
+    if (!index.open(QIODevice::ReadOnly)) {
+        *error = QStringLiteral("no song index in %1").arg(folder);
+        return {};
+    }
+    std::vector<RenderedSong> songs;
+    for (const QByteArray& line : index.readAll().split('\n')) {
+        const QList<QByteArray> fields = line.split('\t');
+        if (fields.size() != 4)
+            continue;
+        RenderedSong song;
+        song.name = QString::fromUtf8(fields[0]);
+        song.wavPath = QDir(folder).filePath(song.name + QStringLiteral(".wav"));
+        song.bpm = fields[1].toDouble();
+        song.beatsPerBar = fields[2] == "6/8" ? 2 : fields[2].left(1).toInt();
+        for (const QByteArray& part : fields[3].split(' ')) {
+            const int colon = part.indexOf(':'), dash = part.indexOf('-');
+            if (colon != 1 || dash < 0)
+                continue;
+            song.parts.push_back(
+                {part[0], part.mid(2, dash - 2).toDouble(), part.mid(dash + 1).toDouble()});
+        }
+        songs.push_back(song);
+    }
+    return songs;
+}
+
+bool streamWav(const QString& path,
+               const std::function<bool(chimora::AudioFormat, const int16_t*, int64_t)>& feed) {
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly) || file.read(12).mid(8) != "WAVE")
+        return false;
+    chimora::AudioFormat format;
+    while (!file.atEnd()) {
+        const QByteArray head = file.read(8);
+        if (head.size() < 8)
+            return false;
+        const qint64 size = qFromLittleEndian<quint32>(head.constData() + 4);
+        if (head.startsWith("fmt ")) {
+            const QByteArray fmt = file.read(size);
+            if (fmt.size() < 16 || qFromLittleEndian<quint16>(fmt.constData() + 14) != 16)
+                return false;
+            format.channels = qFromLittleEndian<quint16>(fmt.constData() + 2);
+            format.sampleRate = int(qFromLittleEndian<quint32>(fmt.constData() + 4));
+        } else if (head.startsWith("data") && format.isValid()) {
+            const int64_t frameBytes = 2 * format.channels;
+            std::vector<int16_t> block(size_t(65536) * size_t(format.channels));
+            for (qint64 left = size; left >= frameBytes;) {
+                const qint64 want = std::min<qint64>(left, qint64(block.size()) * 2);
+                const qint64 got = file.read(reinterpret_cast<char*>(block.data()), want);
+                if (got < frameBytes || !feed(format, block.data(), got / frameBytes))
+                    break;
+                left -= got;
+            }
+            return true;
+        } else {
+            file.skip(size + (size & 1));
+        }
+    }
+    return false;
+}
+
+ChorusScore scoreSuggestion(const RenderedSong& song, double start, double end) {
+    ChorusScore score;
+    score.startError = 1e9;
+    const double bar = song.beatsPerBar * 60.0 / song.bpm;
+    const RenderedSong::Part* nearest = nullptr;
+    for (const RenderedSong::Part& p : song.parts) {
+        if (p.label != 'C')
+            continue;
+        const double overlap = std::min(end, p.end) - std::max(start, p.start);
+        const double joined = std::max(end, p.end) - std::min(start, p.start);
+        score.iou = std::max(score.iou, std::max(0.0, overlap) / joined);
+        if (std::abs(start - p.start) < score.startError) {
+            score.startError = std::abs(start - p.start);
+            nearest = &p;
+        }
+    }
+    if (nearest) {
+        double expected = nearest->end;
+        if (expected - nearest->start > 30.0 + 1e-3)
+            expected = nearest->start + std::floor(30.0 / bar + 1e-6) * bar;
+        score.endError = std::abs(end - expected);
+    }
+    return score;
 }
 
 } // namespace songtest
