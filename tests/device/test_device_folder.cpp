@@ -232,7 +232,8 @@ private slots:
                 ::renameat2(AT_FDCWD, music, AT_FDCWD, elsewhere, RENAME_EXCHANGE);
         });
         QSet<QString> listed;
-        for (int i = 0; i < 300; ++i) {
+        // Enough rounds that a gap between checking a path and opening it would be hit.
+        for (int i = 0; i < 3000; ++i) {
             (void)CopyFileToDevice(m_dir.filePath("swapped/tone.wav"),
                                    QStringLiteral("\\Music\\Ringtones\\t%1.wav").arg(i), {});
             QStringList names;
