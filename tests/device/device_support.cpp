@@ -43,12 +43,6 @@ QString makePhoneFolder(const QString& base)
     return phone;
 }
 
-uint32_t FakePhone::add(uint32_t parent, const QString& name, bool folder, const QByteArray& bytes)
-{
-    objects.append({nextId, storages.first().id, parent, name, folder, bytes});
-    return nextId++;
-}
-
 QMap<QString, QByteArray> FakePhone::filesIn(uint32_t parent) const
 {
     QMap<QString, QByteArray> files;
@@ -59,45 +53,28 @@ QMap<QString, QByteArray> FakePhone::filesIn(uint32_t parent) const
     return files;
 }
 
-FakeMtpLink::~FakeMtpLink()
-{
-    if (m_released)
-        ++*m_released;
-}
-
-QList<chimora::MtpObject> FakeMtpLink::children(uint32_t storage, uint32_t parent)
+QList<chimora::MtpObject> FakeMtpLink::children(uint32_t, uint32_t parent)
 {
     QList<chimora::MtpObject> found;
     for (const FakePhone::Object& o : m_phone->objects) {
-        if (o.storage == storage && o.parent == parent)
+        if (o.parent == parent)
             found.append({o.id, o.name, o.folder});
     }
     return found;
 }
 
-bool FakeMtpLink::send(uint32_t storage, uint32_t parent, const QString& name,
-                       const QByteArray& bytes, uint32_t* created)
+// Fails as the phone is set to: before making an object, or after, with half the bytes in it.
+bool FakeMtpLink::send(uint32_t, uint32_t parent, const QString& name, const QByteArray& bytes,
+                       uint32_t* created)
 {
     *created = 0;
     if (m_phone->beforeSend)
         m_phone->beforeSend();
-    m_lastError = chimora::ErrorGenFailure;
     if (m_phone->sendFailure == FakePhone::SendFailure::BeforeCreating)
         return false;
-    m_phone->objects.append({m_phone->nextId, storage, parent, name, false, bytes});
-    *created = m_phone->nextId++;
-    if (m_phone->sendFailure == FakePhone::SendFailure::AfterCreating) {
-        m_phone->objects.last().bytes.truncate(bytes.size() / 2);
-        return false;
-    }
-    return true;
-}
-
-bool FakeMtpLink::remove(uint32_t object)
-{
-    m_phone->removed << object;
-    return m_phone->objects.removeIf([&](const FakePhone::Object& o) { return o.id == object; }) >
-           0;
+    const bool whole = m_phone->sendFailure == FakePhone::SendFailure::None;
+    *created = m_phone->add(parent, name, false, whole ? bytes : bytes.left(bytes.size() / 2));
+    return whole;
 }
 
 } // namespace devicetest

@@ -27,11 +27,10 @@ bool writeFile(const QString& path, const QByteArray& bytes);
 /// and `base`/outside/secret/. Returns the phone folder.
 QString makePhoneFolder(const QString& base);
 
-/// A phone behind MtpLink, held in memory: storages, and objects in them.
+/// A phone behind MtpLink, held in memory: one storage and the objects in it.
 struct FakePhone {
     struct Object {
         uint32_t id = 0;
-        uint32_t storage = 0;
         uint32_t parent = 0;
         QString name;
         bool folder = false;
@@ -46,32 +45,43 @@ struct FakePhone {
     std::function<void()> beforeSend; ///< another program at work as a send starts
     uint32_t nextId = 100;
 
-    uint32_t add(uint32_t parent, const QString& name, bool folder, const QByteArray& bytes = {});
+    uint32_t add(uint32_t parent, const QString& name, bool folder, const QByteArray& bytes = {})
+    {
+        objects.append({nextId, parent, name, folder, bytes});
+        return nextId++;
+    }
     /// The files in `parent`, by name, with their bytes.
     QMap<QString, QByteArray> filesIn(uint32_t parent) const;
 };
 
-/// One opening of a FakePhone. Counts its own end in `released`.
+/// One opening of a FakePhone. Counts its own end in `released` (when given).
 class FakeMtpLink : public chimora::MtpLink {
 public:
     FakeMtpLink(std::shared_ptr<FakePhone> phone, std::shared_ptr<std::atomic<int>> released)
         : m_phone(std::move(phone)), m_released(std::move(released))
     {
     }
-    ~FakeMtpLink() override;
+    ~FakeMtpLink() override
+    {
+        if (m_released)
+            ++*m_released;
+    }
 
     QString name() override { return "Fake phone"; }
     std::optional<QList<chimora::MtpStorage>> storages() override { return m_phone->storages; }
-    QList<chimora::MtpObject> children(uint32_t storage, uint32_t parent) override;
-    bool send(uint32_t storage, uint32_t parent, const QString& name, const QByteArray& bytes,
+    QList<chimora::MtpObject> children(uint32_t, uint32_t parent) override;
+    bool send(uint32_t, uint32_t parent, const QString& name, const QByteArray& bytes,
               uint32_t* created) override;
-    bool remove(uint32_t object) override;
-    uint32_t lastError() override { return m_lastError; }
+    bool remove(uint32_t object) override
+    {
+        m_phone->removed << object;
+        return m_phone->objects.removeIf([&](const auto& o) { return o.id == object; }) > 0;
+    }
+    uint32_t lastError() override { return chimora::ErrorGenFailure; }
 
 private:
     std::shared_ptr<FakePhone> m_phone;
     std::shared_ptr<std::atomic<int>> m_released;
-    uint32_t m_lastError = 0;
 };
 
 } // namespace devicetest

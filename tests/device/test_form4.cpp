@@ -18,8 +18,8 @@
 #include <QTemporaryDir>
 #include <QTest>
 
-#include <condition_variable>
-#include <mutex>
+#include <atomic>
+#include <future>
 
 using namespace chimora;
 
@@ -198,37 +198,26 @@ private slots:
     // turns up after all is released, not kept.
     void aPhoneThatHangsLeavesTheWindowFree()
     {
-        struct Gate {
-            std::mutex lock;
-            std::condition_variable opened;
-            bool entered = false, released = false;
-        };
-        auto gate = std::make_shared<Gate>();
+        std::promise<void> release;
+        std::shared_future<void> released = release.get_future().share();
+        auto entered = std::make_shared<std::atomic<bool>>(false);
         auto phone = std::make_shared<devicetest::FakePhone>();
         auto links = std::make_shared<std::atomic<int>>(0);
         setConnectTimeoutForTesting(0);
-        setDeviceBackend(std::make_unique<MtpDeviceBackend>([gate, phone, links] {
-            std::unique_lock<std::mutex> hold(gate->lock);
-            gate->entered = true;
-            gate->opened.wait(hold, [&] { return gate->released; });
+        setDeviceBackend(std::make_unique<MtpDeviceBackend>([=] {
+            *entered = true;
+            released.wait();
             return std::make_unique<devicetest::FakeMtpLink>(phone, links);
         }));
         QPointer<Form4> form = open();
-        QTRY_VERIFY([&] {
-            const std::lock_guard<std::mutex> hold(gate->lock);
-            return gate->entered;
-        }());
+        QTRY_VERIFY(entered->load());
         QCOMPARE(form->Label5->text(), QString("Status: Connecting..."));
         QVERIFY(form->Command2->isEnabled());
         QTest::mouseClick(form->Command2, Qt::LeftButton);
         QTRY_VERIFY(form.isNull());
         QVERIFY(m_wizard->isEnabled());
 
-        {
-            const std::lock_guard<std::mutex> hold(gate->lock);
-            gate->released = true;
-        }
-        gate->opened.notify_all();
+        release.set_value();
         QTRY_COMPARE(links->load(), 1);
         QVERIFY(!IsDeviceConnected());
         setConnectTimeoutForTesting(300);
