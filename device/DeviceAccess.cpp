@@ -3,10 +3,9 @@
 #include "device/SystemDeviceBackend.h"
 
 #include <QCoreApplication>
-#include <QDeadlineTimer>
 #include <QEventLoop>
 #include <QFile>
-#include <QTimer>
+#include <QThread>
 
 #include <optional>
 #include <utility>
@@ -22,44 +21,27 @@ std::unique_ptr<DeviceBackend>& backendSlot() {
 
 int g_connectTimeoutMs = ConnectTimeoutMs;
 
-// How often the connection start is asked whether it has ended while ConnectDevice waits.
+// How often a connection start is asked whether it has ended: by an attempt running in the
+// event loop, and by ConnectDevice's blocking wait.
 constexpr int ConnectPollMs = 100;
+constexpr int BlockingPollMs = 20;
 
-// Waits for the connection start to end, running the event loop so that windows repaint. User
-// input is held back until the wait is over: a click on a window's buttons in the meantime
-// would start a second connection, or close the window under the one running.
-bool waitForConnection(DeviceBackend& backend, RapiInit& init, int timeoutMs) {
-    if (backend.CeRapiInitSignalled(&init))
-        return true;
-    const QDeadlineTimer deadline(timeoutMs);
-    bool signalled = false;
-    QEventLoop loop;
-    QTimer poll;
-    poll.setInterval(ConnectPollMs);
-    QObject::connect(&poll, &QTimer::timeout, &loop, [&] {
-        signalled = backend.CeRapiInitSignalled(&init);
-        if (signalled || deadline.hasExpired())
-            loop.quit();
-    });
-    poll.start();
-    loop.exec(QEventLoop::ExcludeUserInputEvents);
-    return signalled;
-}
-
-// Closes a device file unless the copy closed it itself (to learn whether storing it worked).
+// A device file the copy is writing: unless it was closed complete, it is discarded, which
+// removes what this copy created and nothing else.
 class DeviceFile {
 public:
     DeviceFile(DeviceBackend& backend, DeviceHandle handle)
         : m_backend(backend), m_handle(handle) {}
-    ~DeviceFile() {
-        if (m_handle != InvalidDeviceHandle)
-            m_backend.CeCloseHandle(m_handle);
-    }
+    ~DeviceFile() { discard(); }
     DeviceFile(const DeviceFile&) = delete;
     DeviceFile& operator=(const DeviceFile&) = delete;
 
     DeviceHandle get() const { return m_handle; }
     bool close() { return m_backend.CeCloseHandle(std::exchange(m_handle, InvalidDeviceHandle)); }
+    void discard() {
+        if (m_handle != InvalidDeviceHandle)
+            m_backend.discardFile(std::exchange(m_handle, InvalidDeviceHandle));
+    }
 
 private:
     DeviceBackend& m_backend;
@@ -97,13 +79,72 @@ bool ConnectDevice() {
         RapiInit init;
         if (backend.CeRapiInitEx(&init) < 0)
             return false;
-        if (waitForConnection(backend, init, g_connectTimeoutMs) && init.hrRapiInit >= 0)
+        const QDeadlineTimer deadline(g_connectTimeoutMs);
+        bool signalled = backend.CeRapiInitSignalled(&init);
+        while (!signalled && !deadline.hasExpired()) {
+            QThread::msleep(BlockingPollMs);
+            signalled = backend.CeRapiInitSignalled(&init);
+        }
+        if (signalled && init.hrRapiInit >= 0)
             return true;
         backend.CeRapiUninit();
         return false;
     } catch (...) {
         return false;
     }
+}
+
+ConnectAttempt::ConnectAttempt(QObject* parent) : QObject(parent) {
+    m_poll.setInterval(ConnectPollMs);
+    connect(&m_poll, &QTimer::timeout, this, &ConnectAttempt::poll);
+}
+
+ConnectAttempt::~ConnectAttempt() {
+    cancel();
+}
+
+void ConnectAttempt::start() {
+    if (m_running)
+        return;
+    m_init = RapiInit{};
+    m_running = true;
+    if (deviceBackend().CeRapiInitEx(&m_init) < 0) {
+        QTimer::singleShot(0, this, [this] { finish(false); });
+        return;
+    }
+    m_deadline = QDeadlineTimer(g_connectTimeoutMs);
+    // The first answer at once: a folder is there or not without any wait.
+    QTimer::singleShot(0, this, &ConnectAttempt::poll);
+    m_poll.start();
+}
+
+void ConnectAttempt::cancel() {
+    if (!m_running)
+        return;
+    m_running = false;
+    m_poll.stop();
+    deviceBackend().CeRapiUninit();
+}
+
+void ConnectAttempt::poll() {
+    if (!m_running)
+        return;
+    DeviceBackend& backend = deviceBackend();
+    const bool signalled = backend.CeRapiInitSignalled(&m_init);
+    if (signalled && m_init.hrRapiInit >= 0) {
+        finish(true);
+    } else if (signalled || m_deadline.hasExpired()) {
+        backend.CeRapiUninit();
+        finish(false);
+    }
+}
+
+void ConnectAttempt::finish(bool connected) {
+    if (!m_running)
+        return;
+    m_running = false;
+    m_poll.stop();
+    emit finished(connected);
 }
 
 void DisconnectDevice() {
@@ -239,8 +280,7 @@ Result<void> CopyFileToDevice(const QString& localPath, const QString& devicePat
         return deviceError(ok ? ErrorDiskFull : backend.CeGetLastError());
     };
     auto fail = [&](const Error& error) -> Result<void> {
-        file.close();
-        backend.CeDeleteFile(devicePath);
+        file.discard();
         return error;
     };
 
@@ -258,12 +298,10 @@ Result<void> CopyFileToDevice(const QString& localPath, const QString& devicePat
     if (length > 0 && progress.setProgress)
         progress.setProgress(double(total) * 100.0 / double(length));
 
-    // A backend that stores the file whole does it when the file is closed.
-    if (!file.close()) {
-        const Error error = deviceError(backend.CeGetLastError());
-        backend.CeDeleteFile(devicePath);
-        return error;
-    }
+    // A backend that stores the file whole does it when the file is closed; one that fails
+    // there has removed what it made.
+    if (!file.close())
+        return deviceError(backend.CeGetLastError());
     if (progress.setStatus)
         progress.setStatus(QStringLiteral("Status: Transfer Completed."));
     return {};

@@ -7,9 +7,12 @@
 #include "device/DeviceBackend.h"
 #include "platform/core/Result.h"
 
+#include <QDeadlineTimer>
 #include <QList>
+#include <QObject>
 #include <QString>
 #include <QStringList>
+#include <QTimer>
 
 #include <functional>
 #include <memory>
@@ -29,10 +32,40 @@ void setDeviceBackend(std::unique_ptr<DeviceBackend> backend);
 /// Shortens ConnectDevice's wait (tests); 0 or less restores ConnectTimeoutMs.
 void setConnectTimeoutForTesting(int milliseconds);
 
-/// Connects, waiting up to ConnectTimeoutMs for a device to appear. The event loop runs while
-/// it waits (windows stay painted; user input waits until it is done). True when a connection
-/// is up; a start that did not complete is undone.
+/// Connects, waiting up to ConnectTimeoutMs for a device to appear. It blocks the calling
+/// thread all that time and runs no event loop: windows use ConnectAttempt instead. True when a
+/// connection is up; a start that did not complete is undone.
 bool ConnectDevice();
+
+/// ConnectDevice without the wait: it starts the connection and asks the backend whether it is
+/// up every so often from the event loop, for up to ConnectTimeoutMs, then emits finished once.
+/// The backend looks for a device off the UI thread where that can hang (USB), so the windows
+/// stay responsive meanwhile. Destroying a running attempt, or cancel(), ends it without a
+/// signal: whatever the backend finds later is dropped. UI thread only.
+class ConnectAttempt : public QObject {
+    Q_OBJECT
+public:
+    explicit ConnectAttempt(QObject* parent = nullptr);
+    ~ConnectAttempt() override;
+
+    /// Begins the attempt; finished follows from the event loop, never from inside start.
+    void start();
+    bool isRunning() const { return m_running; }
+    /// Ends a running attempt, which then never finishes.
+    void cancel();
+
+signals:
+    void finished(bool connected);
+
+private:
+    void poll();
+    void finish(bool connected);
+
+    QTimer m_poll;
+    QDeadlineTimer m_deadline;
+    RapiInit m_init;
+    bool m_running = false;
+};
 /// Ends the connection.
 void DisconnectDevice();
 /// "major.minor.build text", the text naming the backend and the device; empty when no device
@@ -70,8 +103,9 @@ struct CopyProgress {
 
 /// Copies the local file to a new device file at `devicePath` in TransferChunkBytes pieces. An
 /// existing device file is never replaced. The status "Status: Transfer Completed." is set only
-/// when the whole file was written; on a failed or short write the partial device file is
-/// removed and the error carries the message to show. A local file that cannot be read gives a
+/// when the whole file was written; on a failed or short write the partial file this copy
+/// created is removed (that file only, never one that has taken its name meanwhile) and the
+/// error carries the message to show. A local file that cannot be read gives a
 /// message naming it, and nothing is created on the device.
 Result<void> CopyFileToDevice(const QString& localPath, const QString& devicePath,
                               const CopyProgress& progress);

@@ -85,10 +85,12 @@ public:
     virtual bool CeWriteFile(DeviceHandle file, const char* data, uint32_t bytes,
                              uint32_t* written) = 0;
     /// Closes a file. A backend that stores a file whole stores it here, and says false when
-    /// that failed.
+    /// that failed; a file this handle created and could not complete is then removed.
     virtual bool CeCloseHandle(DeviceHandle file) = 0;
-    /// Removes a device file (a partial copy).
-    virtual bool CeDeleteFile(const QString& path) = 0;
+    /// Closes a file that is not to be kept (a partial copy) and removes what this handle
+    /// created: the very file or object it made, never whatever else may carry its name by
+    /// then. A file that was opened, not created, is only closed.
+    virtual bool discardFile(DeviceHandle file) = 0;
     /// Why the last failed call failed (one of the codes above).
     virtual uint32_t CeGetLastError() = 0;
 };

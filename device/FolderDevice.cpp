@@ -8,8 +8,12 @@
 #include <QDir>
 #include <QFileInfo>
 
+#include <algorithm>
 #include <cerrno>
+#include <cstring>
+#include <dirent.h>
 #include <fcntl.h>
+#include <memory>
 #include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -59,6 +63,10 @@ bool writeAll(int fd, const char* data, qint64 bytes, qint64* written) {
     }
     return true;
 }
+
+struct DirClose {
+    void operator()(DIR* dir) const { ::closedir(dir); }
+};
 
 // Data on removable media is in the page cache until synced: a card pulled out after
 // "Transfer Completed." would lose it. Files that cannot be synced (some file systems) are fine.
@@ -141,10 +149,6 @@ bool FolderDeviceBackend::failErrno(int error) {
     return fail(deviceErrorFromErrno(error));
 }
 
-bool FolderDeviceBackend::connected() const {
-    return m_connected && QFileInfo(m_connected->path).isDir();
-}
-
 int32_t FolderDeviceBackend::CeRapiInitEx(RapiInit* init) {
     CeRapiUninit();
     init->hrRapiInit = 0;
@@ -157,15 +161,14 @@ bool FolderDeviceBackend::CeRapiInitSignalled(RapiInit* init) {
         init->hrRapiInit = -1;
         return true;
     }
-    std::optional<DeviceFolder> found = m_fixed;
-    if (found && !QFileInfo(found->path).isDir())
-        found.reset();
-    if (!m_fixed)
-        found = findDeviceFolder();
-    if (!found)
+    std::optional<DeviceFolder> found = m_fixed ? m_fixed : findDeviceFolder();
+    struct stat st {};
+    if (!found || ::stat(QFile::encodeName(found->path).constData(), &st) != 0 ||
+        !S_ISDIR(st.st_mode))
         return false;
     m_starting = false;
     m_connected = std::move(found);
+    m_rootIdentity = {st.st_dev, st.st_ino};
     init->hrRapiInit = 0;
     return true;
 }
@@ -174,17 +177,51 @@ int32_t FolderDeviceBackend::CeRapiUninit() {
     m_starting = false;
     m_connected.reset();
     m_searches.clear();
-    for (auto& [handle, file] : m_files) {
-        if (file.fd >= 0)
-            ::close(file.fd);
-    }
     m_files.clear();
     return 0;
 }
 
+UniqueFd FolderDeviceBackend::openRoot() {
+    if (!m_connected) {
+        fail(ErrorNotReady);
+        return {};
+    }
+    // Opened for each call rather than held: a held folder would keep a card from being
+    // ejected. The same folder it must be, though, not another put in its place.
+    UniqueFd root(::open(QFile::encodeName(m_connected->path).constData(),
+                         O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    struct stat st {};
+    if (!root.isOpen() || ::fstat(root.get(), &st) != 0 ||
+        !(Identity{st.st_dev, st.st_ino} == m_rootIdentity)) {
+        fail(ErrorNotReady);
+        return {};
+    }
+    return root;
+}
+
+UniqueFd FolderDeviceBackend::openFolder(const QStringList& names) {
+    UniqueFd folder = openRoot();
+    for (qsizetype i = 0; folder.isOpen() && i < names.size(); ++i) {
+        UniqueFd next(::openat(folder.get(), QFile::encodeName(names[i]).constData(),
+                               O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+        if (!next.isOpen())
+            failErrno(errno);
+        folder = std::move(next);
+    }
+    return folder;
+}
+
+void FolderDeviceBackend::removeMade(const OpenFile& file) {
+    struct stat st {};
+    if (file.created && file.folder.isOpen() &&
+        ::fstatat(file.folder.get(), file.name.constData(), &st, AT_SYMLINK_NOFOLLOW) == 0 &&
+        Identity{st.st_dev, st.st_ino} == file.made)
+        ::unlinkat(file.folder.get(), file.name.constData(), 0);
+}
+
 bool FolderDeviceBackend::CeGetVersionEx(CeOsVersionInfo* info) {
-    if (!connected())
-        return fail(ErrorNotReady);
+    if (!openRoot().isOpen())
+        return false;
     info->dwMajorVersion = 1;
     info->dwMinorVersion = 0;
     info->dwBuildNumber = 0;
@@ -204,69 +241,57 @@ bool FolderDeviceBackend::CeGetVersionEx(CeOsVersionInfo* info) {
     return true;
 }
 
-bool FolderDeviceBackend::insideRoot(const QString& existing) const {
-    const QString root = QFileInfo(m_connected->path).canonicalFilePath();
-    const QString target = QFileInfo(existing).canonicalFilePath();
-    if (root.isEmpty() || target.isEmpty())
-        return false;
-    return target == root || target.startsWith(root + u'/');
-}
-
-std::optional<QString> FolderDeviceBackend::localPath(const QString& devicePath) {
-    if (!connected()) {
-        fail(ErrorNotReady);
-        return std::nullopt;
-    }
-    const std::optional<QStringList> parts = devicePathParts(devicePath);
-    if (!parts) {
-        fail(ErrorInvalidParameter);
-        return std::nullopt;
-    }
-    QString local = m_connected->path;
-    for (const QString& part : *parts)
-        local += u'/' + part;
-    return local;
-}
-
 DeviceHandle FolderDeviceBackend::CeFindFirstFile(const QString& pattern, CeFindData* data) {
     QString folderPath, mask;
-    if (!splitDevicePattern(pattern, &folderPath, &mask)) {
+    std::optional<QStringList> names;
+    if (!splitDevicePattern(pattern, &folderPath, &mask) ||
+        !(names = devicePathParts(folderPath))) {
         fail(ErrorInvalidParameter);
         return InvalidDeviceHandle;
     }
-    const std::optional<QString> folder = localPath(folderPath);
-    if (!folder)
+    UniqueFd folder = openFolder(*names);
+    if (!folder.isOpen())
         return InvalidDeviceHandle;
-    const QFileInfo folderInfo(*folder);
-    if (!folderInfo.isDir()) {
-        fail(ErrorInvalidParameter);
-        return InvalidDeviceHandle;
-    }
-    if (!insideRoot(*folder)) {
-        fail(ErrorInvalidParameter);
+    const std::unique_ptr<DIR, DirClose> dir(::fdopendir(folder.get()));
+    if (!dir) {
+        failErrno(errno);
         return InvalidDeviceHandle;
     }
+    folder.release(); // the listing owns it now
+
+    struct Found {
+        QString name;
+        bool folder;
+    };
+    QList<Found> entries;
+    while (const dirent* entry = ::readdir(dir.get())) {
+        if (std::strcmp(entry->d_name, ".") == 0 || std::strcmp(entry->d_name, "..") == 0)
+            continue;
+        bool isFolder = entry->d_type == DT_DIR;
+        if (entry->d_type == DT_UNKNOWN) {
+            struct stat st {};
+            isFolder =
+                ::fstatat(::dirfd(dir.get()), entry->d_name, &st, AT_SYMLINK_NOFOLLOW) == 0 &&
+                S_ISDIR(st.st_mode);
+        }
+        entries.append({QFile::decodeName(entry->d_name), isFolder});
+    }
+    std::sort(entries.begin(), entries.end(), [](const Found& a, const Found& b) {
+        const int order = a.name.compare(b.name, Qt::CaseInsensitive);
+        return order != 0 ? order < 0 : a.name < b.name;
+    });
 
     QList<CeFindData> found;
     // Like the device, a folder below the root lists itself and its parent first.
-    if (QFileInfo(*folder).canonicalFilePath() !=
-        QFileInfo(m_connected->path).canonicalFilePath()) {
+    if (!names->isEmpty()) {
         for (const char* self : {".", ".."}) {
             if (matchesDeviceMask(mask, QLatin1String(self)))
                 found.append({FileAttributeDirectory, QLatin1String(self)});
         }
     }
-    const QFileInfoList entries = QDir(*folder).entryInfoList(
-        QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
-        QDir::Name | QDir::IgnoreCase);
-    for (const QFileInfo& entry : entries) {
-        if (!matchesDeviceMask(mask, entry.fileName()))
-            continue;
-        // A link to a folder elsewhere is no folder of the device.
-        const bool folderEntry =
-            entry.isDir() && (!entry.isSymLink() || insideRoot(entry.absoluteFilePath()));
-        found.append(
-            {folderEntry ? FileAttributeDirectory : FileAttributeNormal, entry.fileName()});
+    for (const Found& entry : entries) {
+        if (matchesDeviceMask(mask, entry.name))
+            found.append({entry.folder ? FileAttributeDirectory : FileAttributeNormal, entry.name});
     }
     return m_searches.start(std::move(found), data, &m_lastError);
 }
@@ -274,47 +299,49 @@ DeviceHandle FolderDeviceBackend::CeFindFirstFile(const QString& pattern, CeFind
 DeviceHandle FolderDeviceBackend::CeCreateFile(const QString& path, uint32_t desiredAccess,
                                                uint32_t /*shareMode*/, uint32_t creationDisposition,
                                                uint32_t /*flagsAndAttributes*/) {
-    const std::optional<QString> local = localPath(path);
-    if (!local)
-        return InvalidDeviceHandle;
-    const QFileInfo target(*local);
-    if (target.fileName().isEmpty() || *local == m_connected->path ||
+    std::optional<QStringList> names = devicePathParts(path);
+    if (!names || names->isEmpty() ||
         (creationDisposition != CreateNew && creationDisposition != OpenExisting)) {
         fail(ErrorInvalidParameter);
         return InvalidDeviceHandle;
     }
-    // The folder the file goes into must lie inside the device: no link may lead out of it.
-    const QString parent = target.absolutePath();
-    if (!QFileInfo(parent).isDir() || !insideRoot(parent)) {
-        fail(ErrorInvalidParameter);
-        return InvalidDeviceHandle;
-    }
-    const QString inside = QFileInfo(parent).canonicalFilePath() + u'/' + target.fileName();
-    const QByteArray encoded = QFile::encodeName(inside);
-
     OpenFile file;
-    file.localPath = inside;
+    file.name = QFile::encodeName(names->takeLast());
+    file.folder = openFolder(*names);
+    if (!file.folder.isOpen())
+        return InvalidDeviceHandle;
+
     const bool writing = desiredAccess & GenericWrite;
     if (creationDisposition == CreateNew && writing &&
         m_connected->kind == DeviceFolder::Kind::MtpMount) {
         struct stat st {};
-        if (::lstat(encoded.constData(), &st) == 0) {
+        if (::fstatat(file.folder.get(), file.name.constData(), &st, AT_SYMLINK_NOFOLLOW) == 0) {
             fail(ErrorFileExists);
             return InvalidDeviceHandle;
         }
     } else {
-        int flags = O_CLOEXEC | O_NOFOLLOW;
+        // Not blocking, so that a pipe or a device node in the folder cannot hold the window;
+        // only a plain file is taken.
+        int flags = O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK;
         if (writing)
             flags |= (desiredAccess & GenericRead) ? O_RDWR : O_WRONLY;
         else
             flags |= O_RDONLY;
         if (creationDisposition == CreateNew)
             flags |= O_CREAT | O_EXCL;
-        file.fd = ::open(encoded.constData(), flags, 0666);
-        if (file.fd < 0) {
+        file.fd.reset(::openat(file.folder.get(), file.name.constData(), flags, 0666));
+        struct stat st {};
+        if (!file.fd.isOpen() || ::fstat(file.fd.get(), &st) != 0) {
             failErrno(errno);
             return InvalidDeviceHandle;
         }
+        if (!S_ISREG(st.st_mode)) {
+            fail(ErrorInvalidParameter);
+            return InvalidDeviceHandle;
+        }
+        ::fcntl(file.fd.get(), F_SETFL, ::fcntl(file.fd.get(), F_GETFL) & ~O_NONBLOCK);
+        file.created = creationDisposition == CreateNew;
+        file.made = {st.st_dev, st.st_ino};
     }
     const DeviceHandle handle = m_nextHandle++;
     m_files.emplace(handle, std::move(file));
@@ -329,32 +356,32 @@ bool FolderDeviceBackend::CeWriteFile(DeviceHandle handle, const char* data, uin
         return fail(ErrorInvalidParameter);
     OpenFile& file = it->second;
     file.wrote = true;
-    if (file.fd < 0) {
+    if (!file.fd.isOpen()) {
         file.collected.append(data, bytes);
         *written = bytes;
         return true;
     }
     qint64 done = 0;
-    const bool ok = writeAll(file.fd, data, bytes, &done);
+    const bool ok = writeAll(file.fd.get(), data, bytes, &done);
     *written = uint32_t(done);
     return ok || failErrno(errno);
 }
 
 bool FolderDeviceBackend::storeWhole(OpenFile& file) {
-    const QByteArray encoded = QFile::encodeName(file.localPath);
-    const int fd = ::open(encoded.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-    if (fd < 0)
+    // Made only now, and exclusively: a file that took the name since the check stays as it is.
+    file.fd.reset(::openat(file.folder.get(), file.name.constData(),
+                           O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666));
+    struct stat st {};
+    if (!file.fd.isOpen() || ::fstat(file.fd.get(), &st) != 0)
         return failErrno(errno);
+    file.created = true;
+    file.made = {st.st_dev, st.st_ino};
     qint64 done = 0;
-    if (!writeAll(fd, file.collected.constData(), file.collected.size(), &done)) {
+    if (!writeAll(file.fd.get(), file.collected.constData(), file.collected.size(), &done) ||
+        !syncAndClose(file.fd.release())) {
         const int error = errno;
-        ::close(fd);
-        ::unlink(encoded.constData());
-        return failErrno(error);
-    }
-    if (!syncAndClose(fd)) {
-        const int error = errno;
-        ::unlink(encoded.constData());
+        file.fd.reset();
+        removeMade(file);
         return failErrno(error);
     }
     return true;
@@ -366,24 +393,26 @@ bool FolderDeviceBackend::CeCloseHandle(DeviceHandle handle) {
         return fail(ErrorInvalidParameter);
     OpenFile file = std::move(it->second);
     m_files.erase(it);
-    if (file.fd < 0)
+    if (!file.fd.isOpen())
         return storeWhole(file);
-    if (file.wrote)
-        return syncAndClose(file.fd) || failErrno(errno);
-    ::close(file.fd);
-    return true;
+    if (!file.wrote)
+        return true;
+    if (syncAndClose(file.fd.release()))
+        return true;
+    const int error = errno;
+    removeMade(file);
+    return failErrno(error);
 }
 
-bool FolderDeviceBackend::CeDeleteFile(const QString& path) {
-    const std::optional<QString> local = localPath(path);
-    if (!local)
-        return false;
-    const QFileInfo target(*local);
-    if (!insideRoot(target.absolutePath()))
+bool FolderDeviceBackend::discardFile(DeviceHandle handle) {
+    auto it = m_files.find(handle);
+    if (it == m_files.end())
         return fail(ErrorInvalidParameter);
-    const QString inside =
-        QFileInfo(target.absolutePath()).canonicalFilePath() + u'/' + target.fileName();
-    return ::unlink(QFile::encodeName(inside).constData()) == 0 || failErrno(errno);
+    OpenFile file = std::move(it->second);
+    m_files.erase(it);
+    file.fd.reset();
+    removeMade(file);
+    return true;
 }
 
 } // namespace chimora

@@ -5,6 +5,7 @@
 
 #include "device/DeviceBackend.h"
 #include "device/DeviceSearches.h"
+#include "platform/core/UniqueFd.h"
 
 #include <QByteArray>
 #include <QList>
@@ -12,6 +13,8 @@
 
 #include <map>
 #include <optional>
+
+#include <sys/types.h>
 
 namespace chimora {
 
@@ -29,10 +32,11 @@ struct DeviceFolder {
 /// exists), the first MTP phone mounted by the desktop, the first removable volume.
 std::optional<DeviceFolder> findDeviceFolder();
 
-/// The device backend over a folder. A path with "..", one not starting with "\", or one
-/// leading out of the folder through a symbolic link gives ErrorInvalidParameter. On a
-/// desktop MTP mount a new file is collected and written whole when it is closed: phones take
-/// a file only with its size known.
+/// The device backend over a folder. Every device path is opened beneath the folder one name
+/// at a time, following no symbolic link, so a link swapped in meanwhile cannot lead elsewhere:
+/// a path with "..", one not starting with "\", or one through a link gives
+/// ErrorInvalidParameter, and a link is listed as a file. On a desktop MTP mount a new file is
+/// collected and written whole when it is closed: phones take a file only with its size known.
 class FolderDeviceBackend : public SearchingDeviceBackend {
 public:
     /// Connects to whatever findDeviceFolder() finds at the time.
@@ -54,27 +58,38 @@ public:
     bool CeWriteFile(DeviceHandle file, const char* data, uint32_t bytes,
                      uint32_t* written) override;
     bool CeCloseHandle(DeviceHandle file) override;
-    bool CeDeleteFile(const QString& path) override;
+    bool discardFile(DeviceHandle file) override;
 
 private:
+    // Which file a descriptor is: a name can be given to another file, this cannot.
+    struct Identity {
+        dev_t device = 0;
+        ino_t inode = 0;
+        bool operator==(const Identity&) const = default;
+    };
     struct OpenFile {
-        int fd = -1; // -1 while a whole-file write collects its bytes
-        QString localPath;
+        UniqueFd fd;          // not open while a whole-file write collects its bytes
+        UniqueFd folder;      // the folder the file lies in
+        QByteArray name;      // its name there
+        bool created = false; // this handle made the file: the one file it may remove
+        Identity made;
         QByteArray collected;
         bool wrote = false;
     };
 
-    bool connected() const;
-    // The local path of a device path inside the folder, or none (m_lastError says why).
-    std::optional<QString> localPath(const QString& devicePath);
-    // True when `existing` (a path that exists) really lies inside the folder.
-    bool insideRoot(const QString& existing) const;
+    // The connection's folder, if it is still the one connected to.
+    UniqueFd openRoot();
+    // The folder along `names` beneath the root; not open on failure (m_lastError says why).
+    UniqueFd openFolder(const QStringList& names);
+    // Removes the file `file` made, if the name in its folder still belongs to it.
+    static void removeMade(const OpenFile& file);
     bool fail(uint32_t code);
     bool failErrno(int error);
     bool storeWhole(OpenFile& file);
 
     std::optional<DeviceFolder> m_fixed;
     std::optional<DeviceFolder> m_connected;
+    Identity m_rootIdentity;
     bool m_starting = false;
     std::map<DeviceHandle, OpenFile> m_files;
     DeviceHandle m_nextHandle = 1;

@@ -2,190 +2,135 @@
 
 #include "device/DevicePath.h"
 
-#include <QTemporaryFile>
-
-#include <libmtp.h>
-
-#include <cstdlib>
-#include <cstring>
+#include <chrono>
+#include <condition_variable>
 #include <mutex>
+#include <thread>
 
 namespace chimora {
 
-void MtpDeviceRelease::operator()(LIBMTP_mtpdevice_struct* device) const {
-    LIBMTP_Release_Device(device);
-}
+// What a connection attempt shares with the thread that looks for the phone. The thread keeps
+// it alive as long as it runs; the backend lets go of it when the attempt ends.
+struct MtpDetection {
+    std::mutex lock;
+    std::condition_variable wake;
+    bool dropped = false;
+    std::unique_ptr<MtpLink> found;
+};
 
 namespace {
 
-struct FreeDeleter {
-    void operator()(void* p) const { std::free(p); }
-};
-using RawDevicesPtr = std::unique_ptr<LIBMTP_raw_device_t, FreeDeleter>;
-using CStringPtr = std::unique_ptr<char, FreeDeleter>;
+// Detection probes every USB device on the bus: once a second is often enough.
+constexpr std::chrono::seconds DetectionInterval{1};
 
-// A list of files and folders as the library returns it: every node is destroyed on its own.
-struct FileListDestroy {
-    void operator()(LIBMTP_file_t* list) const {
-        while (list) {
-            LIBMTP_file_t* next = list->next;
-            LIBMTP_destroy_file_t(list);
-            list = next;
+void detect(const std::shared_ptr<MtpDetection>& detection, const MtpOpener& opener) {
+    for (;;) {
+        std::unique_ptr<MtpLink> link = opener();
+        std::unique_lock<std::mutex> hold(detection->lock);
+        if (detection->dropped) {
+            // Nobody waits for this phone any more: it is released here, not handed over.
+            hold.unlock();
+            return;
         }
+        if (link) {
+            detection->found = std::move(link);
+            return;
+        }
+        if (detection->wake.wait_for(hold, DetectionInterval, [&] { return detection->dropped; }))
+            return;
     }
-};
-using FileListPtr = std::unique_ptr<LIBMTP_file_t, FileListDestroy>;
-
-constexpr qint64 DetectionIntervalMs = 1000;
-
-void initLibrary() {
-    static std::once_flag once;
-    std::call_once(once, [] { LIBMTP_Init(); });
-}
-
-QString storageName(const LIBMTP_devicestorage_t* storage) {
-    if (storage->StorageDescription && *storage->StorageDescription)
-        return QString::fromUtf8(storage->StorageDescription);
-    if (storage->VolumeIdentifier && *storage->VolumeIdentifier)
-        return QString::fromUtf8(storage->VolumeIdentifier);
-    return QStringLiteral("Storage %1").arg(storage->id, 8, 16, QLatin1Char('0'));
-}
-
-LIBMTP_filetype_t fileTypeOf(const QString& name) {
-    const QString lower = name.toLower();
-    if (lower.endsWith(QLatin1String(".wav")))
-        return LIBMTP_FILETYPE_WAV;
-    if (lower.endsWith(QLatin1String(".mp3")))
-        return LIBMTP_FILETYPE_MP3;
-    if (lower.endsWith(QLatin1String(".ogg")))
-        return LIBMTP_FILETYPE_OGG;
-    return LIBMTP_FILETYPE_UNKNOWN;
-}
-
-struct SendProgress {
-    uint64_t sent = 0;
-    uint64_t total = 0;
-    bool reported = false;
-};
-
-int onSendProgress(uint64_t const sent, uint64_t const total, void const* const data) {
-    auto* progress = static_cast<SendProgress*>(const_cast<void*>(data));
-    progress->sent = sent;
-    progress->total = total;
-    progress->reported = true;
-    return 0;
 }
 
 } // namespace
 
-MtpDeviceBackend::MtpDeviceBackend() = default;
+MtpDeviceBackend::MtpDeviceBackend(MtpOpener opener) : m_opener(std::move(opener)) {}
 
-MtpDeviceBackend::~MtpDeviceBackend() = default;
+MtpDeviceBackend::~MtpDeviceBackend() {
+    CeRapiUninit();
+}
 
 bool MtpDeviceBackend::fail(uint32_t code) {
     m_lastError = code;
     return false;
 }
 
-uint32_t MtpDeviceBackend::errorFromStack() {
-    uint32_t code = ErrorGenFailure;
-    for (LIBMTP_error_t* e = LIBMTP_Get_Errorstack(m_device.get()); e; e = e->next) {
-        if (e->errornumber == LIBMTP_ERROR_STORAGE_FULL)
-            code = ErrorDiskFull;
-        else if (e->errornumber == LIBMTP_ERROR_NO_DEVICE_ATTACHED ||
-                 e->errornumber == LIBMTP_ERROR_USB_LAYER)
-            code = ErrorNotReady;
-    }
-    LIBMTP_Clear_Errorstack(m_device.get());
-    return code;
-}
-
 int32_t MtpDeviceBackend::CeRapiInitEx(RapiInit* init) {
     CeRapiUninit();
-    initLibrary();
-    m_lastDetection.invalidate();
+    auto detection = std::make_shared<MtpDetection>();
+    try {
+        // Detached: a detection hanging in USB must not hold up the window that gave up on it,
+        // nor the end of the program.
+        std::thread([detection, opener = m_opener] { detect(detection, opener); }).detach();
+    } catch (const std::system_error&) {
+        return -1;
+    }
+    m_detection = std::move(detection);
     init->hrRapiInit = 0;
-    m_starting = true;
     return 0;
 }
 
 bool MtpDeviceBackend::CeRapiInitSignalled(RapiInit* init) {
-    if (!m_starting) {
+    if (!m_detection) {
         init->hrRapiInit = -1;
         return true;
     }
-    // Detection probes every USB device on the bus: once a second is often enough.
-    if (m_lastDetection.isValid() && m_lastDetection.elapsed() < DetectionIntervalMs)
-        return false;
-    m_lastDetection.start();
-    LIBMTP_raw_device_t* found = nullptr;
-    int count = 0;
-    const LIBMTP_error_number_t result = LIBMTP_Detect_Raw_Devices(&found, &count);
-    const RawDevicesPtr raw(found);
-    if (result != LIBMTP_ERROR_NONE || count <= 0)
-        return false;
-    // A phone the desktop's own MTP mount holds cannot be opened here; it is reached through
-    // that mount instead.
-    for (int i = 0; i < count && !m_device; ++i)
-        m_device.reset(LIBMTP_Open_Raw_Device_Uncached(&raw.get()[i]));
-    if (!m_device)
-        return false;
-    m_starting = false;
+    {
+        const std::lock_guard<std::mutex> hold(m_detection->lock);
+        if (!m_detection->found)
+            return false;
+        m_link = std::move(m_detection->found);
+    }
+    m_detection.reset();
     init->hrRapiInit = 0;
     return true;
 }
 
 int32_t MtpDeviceBackend::CeRapiUninit() {
-    m_starting = false;
+    if (m_detection) {
+        {
+            const std::lock_guard<std::mutex> hold(m_detection->lock);
+            m_detection->dropped = true;
+        }
+        m_detection->wake.notify_all();
+        m_detection.reset();
+    }
     m_searches.clear();
     m_files.clear();
-    m_device.reset();
+    m_link.reset();
     return 0;
 }
 
 bool MtpDeviceBackend::CeGetVersionEx(CeOsVersionInfo* info) {
     // Asking for the storages is a round trip: it fails once the phone is gone.
-    if (!m_device || LIBMTP_Get_Storage(m_device.get(), LIBMTP_STORAGE_SORTBY_NOTSORTED) != 0)
+    if (!m_link || !m_link->storages())
         return fail(ErrorNotReady);
-    CStringPtr name(LIBMTP_Get_Friendlyname(m_device.get()));
-    if (!name || !*name)
-        name.reset(LIBMTP_Get_Modelname(m_device.get()));
     info->dwMajorVersion = 1;
     info->dwMinorVersion = 0;
     info->dwBuildNumber = 0;
     info->dwPlatformId = 0;
-    info->szCSDVersion =
-        QStringLiteral("MTP phone %1")
-            .arg(name ? QString::fromUtf8(name.get()) : QStringLiteral("(unnamed)"));
+    info->szCSDVersion = QStringLiteral("MTP phone %1").arg(m_link->name());
     return true;
 }
 
 std::optional<QList<MtpDeviceBackend::Entry>> MtpDeviceBackend::entriesOf(const Folder& folder) {
     QList<Entry> entries;
     if (folder.storage == 0) {
-        if (LIBMTP_Get_Storage(m_device.get(), LIBMTP_STORAGE_SORTBY_NOTSORTED) != 0) {
-            fail(errorFromStack());
+        const std::optional<QList<MtpStorage>> storages = m_link->storages();
+        if (!storages) {
+            fail(m_link->lastError());
             return std::nullopt;
         }
-        for (LIBMTP_devicestorage_t* s = m_device->storage; s; s = s->next)
-            entries.append({{FileAttributeDirectory, storageName(s)}, s->id});
+        for (const MtpStorage& s : *storages)
+            entries.append({{FileAttributeDirectory, s.name}, s.id});
         return entries;
     }
-    // One folder's files and folders; the whole-device lists would read every object.
-    const FileListPtr list(
-        LIBMTP_Get_Files_And_Folders(m_device.get(), folder.storage, folder.object));
-    for (const LIBMTP_file_t* f = list.get(); f; f = f->next) {
-        const uint32_t attributes =
-            f->filetype == LIBMTP_FILETYPE_FOLDER ? FileAttributeDirectory : FileAttributeNormal;
-        entries.append(
-            {{attributes, QString::fromUtf8(f->filename ? f->filename : "")}, f->item_id});
-    }
-    LIBMTP_Clear_Errorstack(m_device.get());
+    for (const MtpObject& o : m_link->children(folder.storage, folder.object))
+        entries.append({{o.folder ? FileAttributeDirectory : FileAttributeNormal, o.name}, o.id});
     return entries;
 }
 
 std::optional<MtpDeviceBackend::Folder> MtpDeviceBackend::resolveFolder(const QString& devicePath) {
-    if (!m_device) {
+    if (!m_link) {
         fail(ErrorNotReady);
         return std::nullopt;
     }
@@ -211,7 +156,7 @@ std::optional<MtpDeviceBackend::Folder> MtpDeviceBackend::resolveFolder(const QS
             return std::nullopt;
         }
         if (folder.storage == 0)
-            folder = {match->object, Folder::Top};
+            folder = {match->object, MtpLink::Top};
         else
             folder.object = match->object;
     }
@@ -282,35 +227,23 @@ bool MtpDeviceBackend::CeWriteFile(DeviceHandle handle, const char* data, uint32
 }
 
 bool MtpDeviceBackend::send(NewFile& file) {
-    if (!m_device)
+    if (!m_link)
         return fail(ErrorNotReady);
-    const uint64_t size = uint64_t(file.collected.size());
-    if (LIBMTP_Get_Storage(m_device.get(), LIBMTP_STORAGE_SORTBY_NOTSORTED) != 0)
-        return fail(errorFromStack());
-    for (LIBMTP_devicestorage_t* s = m_device->storage; s; s = s->next) {
-        if (s->id == file.folder.storage && s->FreeSpaceInBytes < size)
+    const std::optional<QList<MtpStorage>> storages = m_link->storages();
+    if (!storages)
+        return fail(m_link->lastError());
+    for (const MtpStorage& s : *storages) {
+        if (s.id == file.folder.storage && s.freeBytes < uint64_t(file.collected.size()))
             return fail(ErrorDiskFull);
     }
-
-    QTemporaryFile local;
-    if (!local.open() || local.write(file.collected) != file.collected.size() || !local.flush())
-        return fail(ErrorGenFailure);
-
-    LIBMTP_file_t* meta = LIBMTP_new_file_t();
-    const FileListPtr owner(meta);
-    meta->filename = strdup(file.name.toUtf8().constData());
-    meta->filesize = size;
-    meta->filetype = fileTypeOf(file.name);
-    meta->storage_id = file.folder.storage;
-    meta->parent_id = file.folder.object == Folder::Top ? 0 : file.folder.object;
-    SendProgress progress;
-    const QByteArray localName = QFile::encodeName(local.fileName());
-    if (LIBMTP_Send_File_From_File(m_device.get(), localName.constData(), meta, onSendProgress,
-                                   &progress) != 0)
-        return fail(errorFromStack());
-    if (progress.reported && progress.sent < size)
-        return fail(ErrorDiskFull);
-    return true;
+    uint32_t created = 0;
+    if (m_link->send(file.folder.storage, file.folder.object, file.name, file.collected, &created))
+        return true;
+    const uint32_t error = m_link->lastError();
+    // Only the object this send made goes: by name, it could be a file put there meanwhile.
+    if (created != 0)
+        m_link->remove(created);
+    return fail(error);
 }
 
 bool MtpDeviceBackend::CeCloseHandle(DeviceHandle handle) {
@@ -322,23 +255,9 @@ bool MtpDeviceBackend::CeCloseHandle(DeviceHandle handle) {
     return send(file);
 }
 
-bool MtpDeviceBackend::CeDeleteFile(const QString& path) {
-    const qsizetype cut = path.lastIndexOf(u'\\');
-    if (cut < 0)
-        return fail(ErrorInvalidParameter);
-    const QString name = path.mid(cut + 1);
-    const std::optional<Folder> folder =
-        resolveFolder(cut == 0 ? QStringLiteral("\\") : path.left(cut));
-    if (!folder || folder->storage == 0)
-        return fail(ErrorInvalidParameter);
-    const std::optional<QList<Entry>> entries = entriesOf(*folder);
-    if (!entries)
-        return false;
-    for (const Entry& e : *entries) {
-        if (e.data.cFileName == name && !(e.data.dwFileAttributes & FileAttributeDirectory))
-            return LIBMTP_Delete_Object(m_device.get(), e.object) == 0 || fail(errorFromStack());
-    }
-    return fail(ErrorFileNotFound);
+bool MtpDeviceBackend::discardFile(DeviceHandle handle) {
+    // Nothing reaches the phone before the file is closed.
+    return m_files.erase(handle) > 0 || fail(ErrorInvalidParameter);
 }
 
 } // namespace chimora

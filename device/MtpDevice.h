@@ -1,12 +1,12 @@
 #pragma once
-// A phone reached over MTP through libmtp, for when the desktop has not mounted it. The
-// device's storages are the root's folders ("\Internal shared storage\Ringtones").
+// A phone reached over MTP, for when the desktop has not mounted it. The device's storages are
+// the root's folders ("\Internal shared storage\Ringtones").
 
 #include "device/DeviceBackend.h"
 #include "device/DeviceSearches.h"
+#include "device/MtpLink.h"
 
 #include <QByteArray>
-#include <QElapsedTimer>
 #include <QList>
 #include <QString>
 
@@ -14,21 +14,18 @@
 #include <memory>
 #include <optional>
 
-struct LIBMTP_mtpdevice_struct;
-
 namespace chimora {
 
-struct MtpDeviceRelease {
-    void operator()(LIBMTP_mtpdevice_struct* device) const;
-};
-using MtpDevicePtr = std::unique_ptr<LIBMTP_mtpdevice_struct, MtpDeviceRelease>;
+struct MtpDetection;
 
-/// A phone found by raw-device detection, opened uncached (a full phone holds tens of thousands
-/// of objects; folders are listed one at a time). A new file is collected and sent whole when
-/// it is closed, after its name was checked against the folder's entries.
+/// A phone found through an MtpOpener (libmtp by default). The opener runs on a thread of its
+/// own, once a second until a phone answers, so a device that hangs USB hangs only that thread;
+/// an attempt ended meanwhile leaves the thread to release whatever it finds. Everything else
+/// runs on the calling (UI) thread. A new file is collected and sent whole when it is closed,
+/// after its name was checked against the folder's entries.
 class MtpDeviceBackend : public SearchingDeviceBackend {
 public:
-    MtpDeviceBackend();
+    explicit MtpDeviceBackend(MtpOpener opener = openFirstMtpPhone);
     ~MtpDeviceBackend() override;
 
     int32_t CeRapiInitEx(RapiInit* init) override;
@@ -41,14 +38,13 @@ public:
     bool CeWriteFile(DeviceHandle file, const char* data, uint32_t bytes,
                      uint32_t* written) override;
     bool CeCloseHandle(DeviceHandle file) override;
-    bool CeDeleteFile(const QString& path) override;
+    bool discardFile(DeviceHandle file) override;
 
 private:
     // A folder on the phone: a storage and an object in it (Top: the storage's top level).
     struct Folder {
-        static constexpr uint32_t Top = 0xffffffffu;
         uint32_t storage = 0; // 0: the device itself, whose entries are its storages
-        uint32_t object = Top;
+        uint32_t object = MtpLink::Top;
     };
     struct Entry {
         CeFindData data;
@@ -64,11 +60,10 @@ private:
     std::optional<QList<Entry>> entriesOf(const Folder& folder);
     bool send(NewFile& file);
     bool fail(uint32_t code);
-    uint32_t errorFromStack();
 
-    MtpDevicePtr m_device;
-    bool m_starting = false;
-    QElapsedTimer m_lastDetection;
+    MtpOpener m_opener;
+    std::shared_ptr<MtpDetection> m_detection; // while a connection attempt runs
+    std::unique_ptr<MtpLink> m_link;           // the phone, once connected
     std::map<DeviceHandle, NewFile> m_files;
     DeviceHandle m_nextHandle = 1;
 };

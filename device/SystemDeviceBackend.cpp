@@ -69,8 +69,8 @@ bool SystemDeviceBackend::CeCloseHandle(DeviceHandle file) {
     return m_active && m_active->CeCloseHandle(file);
 }
 
-bool SystemDeviceBackend::CeDeleteFile(const QString& path) {
-    return m_active && m_active->CeDeleteFile(path);
+bool SystemDeviceBackend::discardFile(DeviceHandle file) {
+    return m_active && m_active->discardFile(file);
 }
 
 uint32_t SystemDeviceBackend::CeGetLastError() {

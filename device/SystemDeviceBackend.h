@@ -22,7 +22,7 @@ public:
     bool CeWriteFile(DeviceHandle file, const char* data, uint32_t bytes,
                      uint32_t* written) override;
     bool CeCloseHandle(DeviceHandle file) override;
-    bool CeDeleteFile(const QString& path) override;
+    bool discardFile(DeviceHandle file) override;
     uint32_t CeGetLastError() override;
 
 private:

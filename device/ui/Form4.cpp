@@ -1,16 +1,19 @@
 #include "device/ui/Form4.h"
 
 #include "device/DeviceAccess.h"
+#include "platform/core/AppFolder.h"
 
 #include <QApplication>
 #include <QCloseEvent>
+#include <QDir>
 #include <QLabel>
 #include <QListWidget>
 #include <QPainter>
 #include <QPainterPath>
 #include <QProgressBar>
 #include <QPushButton>
-#include <QTimer>
+
+#include <utility>
 
 namespace chimora {
 
@@ -65,15 +68,28 @@ QPushButton* makeButton(QWidget* parent, const char* name, const QString& text, 
 }
 
 QLabel* makeLabel(QWidget* parent, const char* name, const QString& text, QRect geometry) {
-    auto* label = new QLabel(text, parent);
+    auto* label = new QLabel(parent);
     label->setObjectName(QLatin1String(name));
+    // Folder and storage names are the phone's: "<b>x</b>" is a name, not markup.
+    label->setTextFormat(Qt::PlainText);
+    label->setText(text);
     label->setGeometry(geometry);
     return label;
 }
 
-std::function<void(QMessageBox::Icon, const QString&)>& messageHandler() {
-    static std::function<void(QMessageBox::Icon, const QString&)> handler;
+std::function<void(QMessageBox&)>& messageHandler() {
+    static std::function<void(QMessageBox&)> handler;
     return handler;
+}
+
+QString noDeviceHint() {
+    return QStringLiteral(
+               "No phone was found.\n\n"
+               "Connect the phone by USB, unlock it and choose \"File transfer\" when it asks "
+               "what the USB connection is for, then press Connect.\n\n"
+               "Or let a folder stand for the phone's storage: set the key Folder in section "
+               "[Device] of the settings file (see the README):\n%1")
+        .arg(QDir::toNativeSeparators(appFilePath(QStringLiteral("settings.ini"))));
 }
 
 // Joins a device folder and a name, with one "\" between them.
@@ -118,6 +134,12 @@ Form4::Form4(QWidget* wizard, UploadRingtone ringtone)
     LW1->setIconSize({16, 16});
     LW1->setSelectionMode(QAbstractItemView::SingleSelection);
     Command2 = makeButton(this, "Command2", QStringLiteral("Close"), twips(6360, 5040, 1100, 350));
+    NoDeviceHint =
+        makeLabel(this, "NoDeviceHint", noDeviceHint(), LW1->geometry().adjusted(12, 10, -12, -10));
+    NoDeviceHint->setWordWrap(true);
+    NoDeviceHint->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    NoDeviceHint->setAttribute(Qt::WA_TransparentForMouseEvents);
+    NoDeviceHint->hide();
 
     connect(Command1, &QPushButton::clicked, this, &Form4::Command1_Click);
     connect(Command2, &QPushButton::clicked, this, &Form4::Command2_Click);
@@ -133,43 +155,33 @@ Form4::Form4(QWidget* wizard, UploadRingtone ringtone)
     }
 }
 
-void Form4::setMessageHandlerForTesting(
-    std::function<void(QMessageBox::Icon icon, const QString& text)> handler) {
+void Form4::setMessageHandlerForTesting(std::function<void(QMessageBox& box)> handler) {
     messageHandler() = std::move(handler);
 }
 
 void Form4::showMessage(QMessageBox::Icon icon, const QString& text) {
-    if (messageHandler()) {
-        messageHandler()(icon, text);
-        return;
-    }
     QMessageBox box(icon, QStringLiteral("Chimora"), text, QMessageBox::Ok, this);
-    box.exec();
+    box.setTextFormat(Qt::PlainText);
+    if (messageHandler())
+        messageHandler()(box);
+    else
+        box.exec();
 }
 
 void Form4::showEvent(QShowEvent* event) {
     QWidget::showEvent(event);
-    // The window is painted first and then connects, so a missing device shows as a busy
-    // window rather than as no window at all for the length of the wait.
     if (!m_loaded) {
         m_loaded = true;
-        QTimer::singleShot(0, this, &Form4::Form_Load);
+        Form_Load();
     }
 }
 
 void Form4::Form_Load() {
     Command1_Click();
-    QCoreApplication::processEvents();
 }
 
 void Form4::closeEvent(QCloseEvent* event) {
-    // The connection wait runs the event loop inside this window's handler: the window must
-    // outlive it, so it closes when the wait is over.
-    if (m_connecting) {
-        m_closePending = true;
-        event->ignore();
-        return;
-    }
+    cancelConnect();
     Form_Unload();
     event->accept();
 }
@@ -182,39 +194,56 @@ void Form4::Form_Unload() {
     m_wizard->setFocus(Qt::OtherFocusReason);
 }
 
+void Form4::showConnecting() {
+    Label5->setText(QStringLiteral("Status: Connecting..."));
+    Command1->setEnabled(false);
+    Command3->setEnabled(false);
+    Command4->setEnabled(false);
+    NoDeviceHint->hide();
+    setCursor(Qt::BusyCursor);
+}
+
 void Form4::showConnected() {
+    unsetCursor();
     Label5->setText(QStringLiteral("Status: Connected"));
     Command1->setEnabled(false);
     Command3->setEnabled(true);
     Command4->setEnabled(true);
+    NoDeviceHint->hide();
     ListRootFolder();
 }
 
 void Form4::showDisconnected() {
+    unsetCursor();
     Label5->setText(QStringLiteral("Status: Disconnected"));
     Command1->setEnabled(true);
     Command3->setEnabled(false);
     Command4->setEnabled(false);
     LW1->clear();
     Label1->setText(QString());
+    NoDeviceHint->show();
+}
+
+void Form4::cancelConnect() {
+    if (!m_attempt)
+        return;
+    delete std::exchange(m_attempt, nullptr);
+    unsetCursor();
 }
 
 void Form4::Command1_Click() {
-    QCoreApplication::processEvents();
-    m_connecting = true;
-    Command1->setEnabled(false);
-    Command2->setEnabled(false);
-    setCursor(Qt::BusyCursor);
-    const bool connected = ConnectDevice();
-    unsetCursor();
-    Command2->setEnabled(true);
-    m_connecting = false;
-    if (connected)
-        showConnected();
-    else
-        showDisconnected();
-    if (m_closePending)
-        close();
+    if (m_attempt)
+        return;
+    showConnecting();
+    m_attempt = new ConnectAttempt(this);
+    connect(m_attempt, &ConnectAttempt::finished, this, [this](bool connected) {
+        std::exchange(m_attempt, nullptr)->deleteLater();
+        if (connected)
+            showConnected();
+        else
+            showDisconnected();
+    });
+    m_attempt->start();
 }
 
 void Form4::Command3_Click() {
@@ -227,6 +256,7 @@ void Form4::Command3_Click() {
 }
 
 void Form4::Command2_Click() {
+    cancelConnect();
     Command3_Click();
     close();
 }

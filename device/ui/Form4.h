@@ -17,6 +17,8 @@ class QPushButton;
 
 namespace chimora {
 
+class ConnectAttempt;
+
 /// What an upload sends, as the wizard holds it when the window opens.
 struct UploadRingtone {
     QString localFile; ///< the rendered ringtone
@@ -25,8 +27,10 @@ struct UploadRingtone {
 };
 
 /// "Device Browser", 507 x 365 pixels, fixed, centred on the wizard that owns it. It connects
-/// as soon as it is shown. Closing it (it deletes itself) enables the wizard again and gives it
-/// the focus; only the Close button disconnects. UI thread only.
+/// as soon as it is shown, and stays responsive while it does. Every text from outside (device
+/// folders, storages, messages) shows as plain text. Closing it (it deletes itself) enables the
+/// wizard again and gives it the focus; only the Close button disconnects, and a connection
+/// attempt still running is dropped either way. UI thread only.
 class Form4 : public QWidget {
     Q_OBJECT
 public:
@@ -40,15 +44,15 @@ public:
     QPushButton* Command4 = nullptr;      // "Upload" button
     QListWidget* LW1 = nullptr;           // the current folder's sub-folders
     QPushButton* Command2 = nullptr;      // "Close" button
+    QLabel* NoDeviceHint = nullptr;       // what to do when no phone is found, over the list
     QList<QIcon> ImageList1;              // 1 folder, 2 up arrow
 
     /// The device folder the list shows: "\" or "\A\B" (no trailing "\").
     QString CurrentFolder = QStringLiteral("\\");
 
-    /// Replaces the message boxes (tests): called with the icon and text instead. An empty
-    /// function restores the boxes.
-    static void setMessageHandlerForTesting(
-        std::function<void(QMessageBox::Icon icon, const QString& text)> handler);
+    /// Replaces showing the message boxes (tests): called with each box, made ready, instead
+    /// of running it. An empty function restores the boxes.
+    static void setMessageHandlerForTesting(std::function<void(QMessageBox& box)> handler);
 
 protected:
     void showEvent(QShowEvent* event) override;
@@ -65,16 +69,17 @@ private:
     void LW1_DblClick();
     void ListRootFolder();
 
+    void showConnecting();
     void showConnected();
     void showDisconnected();
+    void cancelConnect();
     void fillList(const QStringList& folders);
     void showMessage(QMessageBox::Icon icon, const QString& text);
 
     QWidget* m_wizard;
     UploadRingtone m_ringtone;
     bool m_loaded = false;
-    bool m_connecting = false;
-    bool m_closePending = false;
+    ConnectAttempt* m_attempt = nullptr; // while connecting; a child, so it ends with the window
 };
 
 } // namespace chimora

@@ -46,8 +46,7 @@ private slots:
         QVERIFY(WriteIniValue("Device", "Folder", m_dir.filePath("phone"), appFilePath("settings.ini")));
         setRenderMessageHandlerForTesting(
             [this](QMessageBox::Icon, const QString& text) { m_messages << text; });
-        Form4::setMessageHandlerForTesting(
-            [this](QMessageBox::Icon, const QString& text) { m_messages << text; });
+        Form4::setMessageHandlerForTesting([this](QMessageBox& box) { m_messages << box.text(); });
 
         const QString song = m_dir.filePath("song.wav");
         QVERIFY(testsupport::makeTone(song, 1.0, 22050, 1));

@@ -43,4 +43,38 @@ QString makePhoneFolder(const QString& base)
     return phone;
 }
 
+QMap<QString, QByteArray> FakePhone::filesIn(uint32_t parent) const
+{
+    QMap<QString, QByteArray> files;
+    for (const Object& o : objects) {
+        if (o.parent == parent && !o.folder)
+            files.insert(o.name, o.bytes);
+    }
+    return files;
+}
+
+QList<chimora::MtpObject> FakeMtpLink::children(uint32_t, uint32_t parent)
+{
+    QList<chimora::MtpObject> found;
+    for (const FakePhone::Object& o : m_phone->objects) {
+        if (o.parent == parent)
+            found.append({o.id, o.name, o.folder});
+    }
+    return found;
+}
+
+// Fails as the phone is set to: before making an object, or after, with half the bytes in it.
+bool FakeMtpLink::send(uint32_t, uint32_t parent, const QString& name, const QByteArray& bytes,
+                       uint32_t* created)
+{
+    *created = 0;
+    if (m_phone->beforeSend)
+        m_phone->beforeSend();
+    if (m_phone->sendFailure == FakePhone::SendFailure::BeforeCreating)
+        return false;
+    const bool whole = m_phone->sendFailure == FakePhone::SendFailure::None;
+    *created = m_phone->add(parent, name, false, whole ? bytes : bytes.left(bytes.size() / 2));
+    return whole;
+}
+
 } // namespace devicetest

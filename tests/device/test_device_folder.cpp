@@ -9,9 +9,18 @@
 
 #include <QDir>
 #include <QFile>
+#include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
+
+#include <atomic>
+#include <csignal>
+#include <cstdio>
+#include <fcntl.h>
+#include <sys/resource.h>
+#include <thread>
+#include <utility>
 
 using namespace chimora;
 using devicetest::readFile;
@@ -150,6 +159,95 @@ private slots:
         QVERIFY(!QFileInfo::exists(m_phone + "/Alarms/gone.wav"));
     }
 
+    // A failed copy removes the file it made, and never one that has taken its name since.
+    void aFailedCopyRemovesOnlyWhatItMade_data()
+    {
+        QTest::addColumn<int>("kind");
+        QTest::addColumn<bool>("intruder"); // another program takes the name after the first piece
+        QTest::addColumn<QString>("message");
+        QTest::newRow("disk full") << int(DeviceFolder::Kind::Named) << false << "Disk if Full.";
+        QTest::newRow("disk full, our file replaced")
+            << int(DeviceFolder::Kind::Named) << true << "Disk if Full.";
+        QTest::newRow("written whole, the name taken meanwhile")
+            << int(DeviceFolder::Kind::MtpMount) << true
+            << "A file already exists with the specified name.";
+    }
+    void aFailedCopyRemovesOnlyWhatItMade()
+    {
+        QFETCH(int, kind);
+        QFETCH(bool, intruder);
+        QFETCH(QString, message);
+        connectToFolder(m_phone, DeviceFolder::Kind(kind));
+        const QString onPhone = m_phone + "/Alarms/full.wav";
+        QFile::remove(onPhone);
+        QVERIFY(writeFile(m_dir.filePath("full.wav"), devicetest::randomBytes(5000, 6)));
+        CopyProgress progress = recorder();
+        progress.setProgress = [&](double) {
+            if (!std::exchange(intruder, false))
+                return;
+            QFile::rename(onPhone, m_phone + "/Alarms/moved.wav");
+            writeFile(onPhone, "theirs");
+        };
+        const bool theirs = intruder;
+
+        // A file may not grow past 3000 bytes: the second piece fills the "disk".
+        std::signal(SIGXFSZ, SIG_IGN);
+        rlimit saved{};
+        getrlimit(RLIMIT_FSIZE, &saved);
+        rlimit small = saved;
+        small.rlim_cur = 3000;
+        setrlimit(RLIMIT_FSIZE, &small);
+        const Result<void> copied =
+            CopyFileToDevice(m_dir.filePath("full.wav"), "\\Alarms\\full.wav", progress);
+        setrlimit(RLIMIT_FSIZE, &saved);
+
+        QVERIFY(!copied);
+        QCOMPARE(copied.error().message, message);
+        QCOMPARE(QFileInfo::exists(onPhone), theirs);
+        QCOMPARE(readFile(onPhone), theirs ? QByteArray("theirs") : QByteArray());
+        QFile::remove(onPhone);
+        QFile::remove(m_phone + "/Alarms/moved.wav");
+    }
+
+    // A folder swapped for a link to elsewhere, over and over while the device works in it:
+    // whatever the timing, nothing is written or listed outside the phone's folder.
+    void aLinkSwappedInMidwayLeadsNowhere()
+    {
+        const QString phone = m_dir.filePath("swapped/phone");
+        const QString outside = m_dir.filePath("swapped/outside");
+        QVERIFY(QDir().mkpath(phone + "/Music/Ringtones/Mine"));
+        QVERIFY(QDir().mkpath(outside + "/Ringtones/Secret"));
+        QVERIFY(QFile::link(outside, phone + "/Elsewhere"));
+        QVERIFY(writeFile(m_dir.filePath("swapped/tone.wav"), "RIFF...."));
+        const QByteArray music = QFile::encodeName(phone + "/Music");
+        const QByteArray elsewhere = QFile::encodeName(phone + "/Elsewhere");
+        if (::renameat2(AT_FDCWD, music, AT_FDCWD, elsewhere, RENAME_EXCHANGE) != 0)
+            QSKIP("this file system cannot exchange two names");
+        ::renameat2(AT_FDCWD, music, AT_FDCWD, elsewhere, RENAME_EXCHANGE);
+
+        connectToFolder(phone);
+        std::atomic<bool> stop{false};
+        std::thread swapper([&] {
+            while (!stop)
+                ::renameat2(AT_FDCWD, music, AT_FDCWD, elsewhere, RENAME_EXCHANGE);
+        });
+        QSet<QString> listed;
+        // Enough rounds that a gap between checking a path and opening it would be hit.
+        for (int i = 0; i < 3000; ++i) {
+            (void)CopyFileToDevice(m_dir.filePath("swapped/tone.wav"),
+                                   QStringLiteral("\\Music\\Ringtones\\t%1.wav").arg(i), {});
+            QStringList names;
+            GetDeviceFolders("\\Music\\Ringtones\\*.*", names);
+            for (const QString& name : names)
+                listed.insert(name);
+        }
+        stop = true;
+        swapper.join();
+
+        QCOMPARE(QDir(outside + "/Ringtones").entryList(QDir::Files), QStringList{});
+        QVERIFY(!listed.contains("Secret"));
+    }
+
     void findsTheFolderNamedInTheSettings()
     {
         const QString settings = appFilePath("settings.ini");
@@ -165,10 +263,15 @@ private slots:
     void findsADesktopMtpMountAppearingWhileItWaits()
     {
         setConnectTimeoutForTesting(0); // the full wait: the mount appears long before its end
-        const QString storage = m_dir.filePath("run/gvfs/mtp:host=Phone_1234/Internal shared storage");
-        QTimer::singleShot(50, this, [&] { QDir().mkpath(storage + "/Ringtones"); });
+        const QString storage =
+            m_dir.filePath("run/gvfs/mtp:host=Phone_1234/Internal shared storage");
         setDeviceBackend(std::make_unique<FolderDeviceBackend>());
-        QVERIFY(ConnectDevice());
+        ConnectAttempt attempt;
+        QSignalSpy finished(&attempt, &ConnectAttempt::finished);
+        attempt.start();
+        QTimer::singleShot(50, this, [&] { QDir().mkpath(storage + "/Ringtones"); });
+        QVERIFY(finished.wait(ConnectTimeoutMs));
+        QCOMPARE(finished.first().first().toBool(), true);
         setConnectTimeoutForTesting(300);
         QVERIFY(GetDeviceVersion().contains("mtp:host=Phone_1234"));
         QStringList names;

@@ -1,8 +1,10 @@
 // The device browser over a real folder: connecting on show, walking folders, the destination
-// line, uploading, and giving the wizard back.
+// line, uploading, and giving the wizard back; outside names shown as they are; a phone that
+// hangs while it is looked for.
 
 #include "device/DeviceAccess.h"
 #include "device/FolderDevice.h"
+#include "device/MtpDevice.h"
 #include "device/ui/Form4.h"
 #include "device_support.h"
 
@@ -16,6 +18,9 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <atomic>
+#include <future>
+
 using namespace chimora;
 
 class TestForm4 : public QObject {
@@ -25,7 +30,15 @@ class TestForm4 : public QObject {
     QString m_local;
     QByteArray m_bytes;
     QStringList m_messages;
+    QList<Qt::TextFormat> m_formats;
     std::unique_ptr<QWidget> m_wizard;
+
+    // Shows `label` its text as it stands, markup and all.
+    static bool showsLiterally(const QLabel* label)
+    {
+        return label->textFormat() == Qt::PlainText ||
+               (label->textFormat() == Qt::AutoText && !Qt::mightBeRichText(label->text()));
+    }
 
     Form4* open()
     {
@@ -65,8 +78,10 @@ private slots:
         QVERIFY(devicetest::writeFile(m_local, m_bytes));
         m_wizard = std::make_unique<QWidget>();
         m_wizard->show();
-        Form4::setMessageHandlerForTesting(
-            [this](QMessageBox::Icon, const QString& text) { m_messages << text; });
+        Form4::setMessageHandlerForTesting([this](QMessageBox& box) {
+            m_messages << box.text();
+            m_formats << box.textFormat();
+        });
         setConnectTimeoutForTesting(300);
     }
 
@@ -131,9 +146,13 @@ private slots:
 
         // The card is put in: Connect finds it, and with no folder chosen the ringtone goes
         // into its root.
+        QVERIFY(form->NoDeviceHint->isVisible());
+        QVERIFY(form->NoDeviceHint->text().contains("File transfer"));
+        QVERIFY(form->NoDeviceHint->text().contains("[Device]"));
         QDir().mkpath(card);
         QTest::mouseClick(form->Command1, Qt::LeftButton);
-        QCOMPARE(form->Label5->text(), QString("Status: Connected"));
+        QTRY_COMPARE(form->Label5->text(), QString("Status: Connected"));
+        QVERIFY(!form->NoDeviceHint->isVisible());
         QTest::mouseClick(form->Command4, Qt::LeftButton);
         QCOMPARE(devicetest::readFile(card + "/bell.ogg"), m_bytes);
 
@@ -148,6 +167,60 @@ private slots:
         form->close();
         QTRY_VERIFY(form.isNull());
         QVERIFY(m_wizard->isEnabled());
+    }
+
+    void showsOutsideNamesAsTheyAre()
+    {
+        const QString phone = m_dir.filePath("marked");
+        QVERIFY(QDir().mkpath(phone + "/<b>x"));
+        setDeviceBackend(
+            std::make_unique<FolderDeviceBackend>(DeviceFolder{phone, DeviceFolder::Kind::Named}));
+        m_wizard->setEnabled(false);
+        QPointer<Form4> form =
+            new Form4(m_wizard.get(), {m_dir.filePath("<i>gone</i>.ogg"), "bell", ".ogg"});
+        form->show();
+        QTRY_COMPARE(form->Label5->text(), QString("Status: Connected"));
+        click(form, "<b>x");
+        QCOMPARE(form->Label1->text(), QString("\\<b>x"));
+        m_messages.clear();
+        m_formats.clear();
+        QTest::mouseClick(form->Command4, Qt::LeftButton);
+        QCOMPARE(m_messages.size(), 1);
+        QVERIFY(m_messages.first().contains("<i>gone</i>.ogg"));
+        QCOMPARE(m_formats, QList<Qt::TextFormat>{Qt::PlainText});
+        for (const QLabel* label : form->findChildren<QLabel*>())
+            QVERIFY2(showsLiterally(label), qPrintable(label->objectName()));
+        form->close();
+        QTRY_VERIFY(form.isNull());
+    }
+
+    // libmtp's detection stuck in USB: the window goes on working, closes, and the phone that
+    // turns up after all is released, not kept.
+    void aPhoneThatHangsLeavesTheWindowFree()
+    {
+        std::promise<void> release;
+        std::shared_future<void> released = release.get_future().share();
+        auto entered = std::make_shared<std::atomic<bool>>(false);
+        auto phone = std::make_shared<devicetest::FakePhone>();
+        auto links = std::make_shared<std::atomic<int>>(0);
+        setConnectTimeoutForTesting(0);
+        setDeviceBackend(std::make_unique<MtpDeviceBackend>([=] {
+            *entered = true;
+            released.wait();
+            return std::make_unique<devicetest::FakeMtpLink>(phone, links);
+        }));
+        QPointer<Form4> form = open();
+        QTRY_VERIFY(entered->load());
+        QCOMPARE(form->Label5->text(), QString("Status: Connecting..."));
+        QVERIFY(form->Command2->isEnabled());
+        QTest::mouseClick(form->Command2, Qt::LeftButton);
+        QTRY_VERIFY(form.isNull());
+        QVERIFY(m_wizard->isEnabled());
+
+        release.set_value();
+        QTRY_COMPARE(links->load(), 1);
+        QVERIFY(!IsDeviceConnected());
+        setConnectTimeoutForTesting(300);
     }
 
     void cleanupTestCase()
