@@ -8,10 +8,10 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
+#include <QRandomGenerator>
 
 #include <cerrno>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 
 #include <fcntl.h>
@@ -61,18 +61,26 @@ QString nothingWrittenText(const EncoderOutcome& outcome) {
 // own: rename() replaces a link itself, never what it points to. Returns why that failed.
 QString replaceWithEmptyFile(const QString& path) {
     const QFileInfo info(path);
-    QByteArray fresh =
-        QFile::encodeName(info.absolutePath() + QStringLiteral("/.") + info.fileName()) + ".XXXXXX";
-    const int fd = ::mkostemp(fresh.data(), O_CLOEXEC);
-    if (fd < 0)
-        return QString::fromLocal8Bit(std::strerror(errno));
-    ::close(fd);
-    if (std::rename(fresh.constData(), QFile::encodeName(path).constData()) != 0) {
-        const int err = errno;
-        ::unlink(fresh.constData());
-        return QString::fromLocal8Bit(std::strerror(err));
+    const QString hidden = info.absolutePath() + QStringLiteral("/.") + info.fileName();
+    for (int attempt = 0;; ++attempt) {
+        const QByteArray fresh = QFile::encodeName(hidden) + '.' +
+                                 QByteArray::number(QRandomGenerator::global()->generate64(), 36);
+        // New, never through a link, and with the permissions lame would have given it.
+        const int fd =
+            ::open(fresh.constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+        if (fd < 0) {
+            if (errno == EEXIST && attempt < 100)
+                continue;
+            return QString::fromLocal8Bit(std::strerror(errno));
+        }
+        ::close(fd);
+        if (std::rename(fresh.constData(), QFile::encodeName(path).constData()) != 0) {
+            const int err = errno;
+            ::unlink(fresh.constData());
+            return QString::fromLocal8Bit(std::strerror(err));
+        }
+        return {};
     }
-    return {};
 }
 
 } // namespace
