@@ -18,16 +18,6 @@ namespace {
 // Without a process descriptor or a wake-up descriptor the feeding thread looks this often.
 constexpr int kFallbackPollMs = 50;
 
-int openProcessFd(pid_t pid) {
-#ifdef SYS_pidfd_open
-    const long fd = ::syscall(SYS_pidfd_open, pid, 0);
-    return fd >= 0 ? int(fd) : -1;
-#else
-    Q_UNUSED(pid);
-    return -1;
-#endif
-}
-
 // A process descriptor names one process for good: unlike its pid it cannot come to mean
 // another process once the encoder has ended and been reaped.
 void killThroughProcessFd(int fd) {
