@@ -8,10 +8,12 @@
 //   Idle      - inputs listed, the chosen input's level meter running. StartRecording() goes to
 //               Recording, or (failing) to Closed with audioError or encoderError.
 //   Recording - capturing to lame; tick() keeps the elapsed time. StopRecording() goes to Closed
-//               with recordingFinished(temp.mp3). Losing the audio server goes the same way,
-//               after audioError (what was captured is kept); the encoder ending on its own goes
-//               to Closed after encoderError, with nothing handed on.
-//   discard() (the window's close box) goes to Closed from anywhere, throwing the capture away.
+//               with recordingFinished(temp.mp3). The encoder stopping (on its own or failing at
+//               Stop) and the audio server going away end it the same way, after audioError:
+//               what lame wrote until then is kept and handed on.
+//   discard() (the user chose to throw the recording away) goes to Closed from anywhere,
+//   removing the file. An engine destroyed while recording stops and keeps the file.
+// The chosen input stays chosen after Closed: the next window starts from it.
 
 #include "record/RecordDevice.h"
 
@@ -49,7 +51,7 @@ public:
 
     void StartRecording();
     void StopRecording();
-    /// Closed by the user without Stop: a running capture is stopped and its file removed.
+    /// The user threw the recording away: a running capture is stopped and its file removed.
     void discard();
     /// Every 100 ms while recording: updates the Elapsed values (elapsedChanged) and notices a
     /// capture or encoder that ended on its own.
@@ -74,13 +76,17 @@ signals:
     void elapsedChanged(const QString& text);
     /// An audio failure: `message` and the audio layer's `code` (the audio error box).
     void audioError(const QString& message, int code);
-    /// The encoder could not start or failed: a message for people.
+    /// The recording could not start (the encoder, or its output file): a message for people.
     void encoderError(const QString& message);
     /// The recording is complete in `path`; emitted after the state became Closed.
     void recordingFinished(const QString& path);
 
 private:
+    enum class Ending { Stopped, EncoderStopped, ServerLost };
+
     void setState(State state);
+    /// Stops the capture and hands on what was recorded, telling first what went wrong.
+    void endRecording(Ending how);
     void chooseStep(int index, int listed);
     /// Stops and frees the channel; returns how its encoder ended.
     EncoderOutcome endChannel();

@@ -7,6 +7,7 @@
 #include <QJsonObject>
 #include <QProcess>
 
+#include <algorithm>
 #include <cmath>
 
 namespace testsupport {
@@ -128,9 +129,31 @@ QString pactl(const QStringList& args)
 
 int recordStreamsOnServer()
 {
-    return int(pactl({QStringLiteral("list"), QStringLiteral("short"),
-                      QStringLiteral("source-outputs")})
-                   .count(QLatin1Char('\n')));
+    const QString ours =
+        QStringLiteral("application.process.id = \"%1\"").arg(QCoreApplication::applicationPid());
+    const QStringList streams = pactl({QStringLiteral("list"), QStringLiteral("source-outputs")})
+                                    .split(QStringLiteral("Source Output #"), Qt::SkipEmptyParts);
+    return int(std::count_if(streams.begin(), streams.end(),
+                             [&](const QString& stream) { return stream.contains(ours); }));
+}
+
+ServerModule::ServerModule(const QStringList& args)
+{
+    QString out;
+    if (run(QStringLiteral("pactl"), QStringList{QStringLiteral("load-module")} + args, &out,
+            10000) == 0)
+        m_index = out.trimmed();
+}
+
+ServerModule::~ServerModule()
+{
+    if (ok())
+        pactl({QStringLiteral("unload-module"), m_index});
+}
+
+QString uniqueServerName(const QString& prefix)
+{
+    return prefix + QString::number(QCoreApplication::applicationPid());
 }
 
 QByteArray readFile(const QString& path)

@@ -62,8 +62,28 @@ namespace testsupport {
 /// Runs pactl against the test server and returns what it printed.
 QString pactl(const QStringList& args);
 
-/// Record streams (source outputs) on the test server, of every client.
+/// Record streams (source outputs) of this process on the test server; other tests may record
+/// on the same server meanwhile.
 int recordStreamsOnServer();
+
+/// A module loaded on the test server for one test - a null sink or a sine source of its own,
+/// so that no other test running meanwhile changes its volume or takes it away - and unloaded
+/// when this goes.
+class ServerModule {
+public:
+    /// `args`: the module's name and its arguments, as `pactl load-module` takes them.
+    explicit ServerModule(const QStringList& args);
+    ~ServerModule();
+    ServerModule(const ServerModule&) = delete;
+    ServerModule& operator=(const ServerModule&) = delete;
+    bool ok() const { return !m_index.isEmpty(); }
+
+private:
+    QString m_index;
+};
+
+/// `prefix` followed by this process's id: a server name no other test process uses.
+QString uniqueServerName(const QString& prefix);
 
 /// Folder of the small stand-in programs built for the process tests.
 QString toolsFolder();

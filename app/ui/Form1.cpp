@@ -9,10 +9,10 @@
 #include "app/ui/SourcePage.h"
 #include "app/ui/Twips.h"
 #include "app/ui/WidgetMakers.h"
-#include "platform/core/AppFolder.h"
 #include "platform/bass/Bass.h"
-#include "platform/editor/AudioEditor.h"
 #include "platform/bass/ErrorBox.h"
+#include "platform/core/AppFolder.h"
+#include "platform/editor/AudioEditor.h"
 #include "record/RecordState.h"
 #include "record/ui/Form2.h"
 #include "render/ui/RenderRingtone.h"
@@ -32,8 +32,7 @@
 #include <QUrl>
 
 // Resources of a static library are registered by hand, outside any namespace.
-static void initChimoraResources()
-{
+static void initChimoraResources() {
     Q_INIT_RESOURCE(chimora);
 }
 
@@ -42,8 +41,7 @@ namespace chimora {
 namespace {
 
 // The audio layer must speak the interface we were built for; otherwise says so in a box.
-bool audioLayerVersionMatches()
-{
+bool audioLayerVersionMatches() {
     if (HiWord(BASS_GetVersion()) == 0x0203)
         return true;
     QMessageBox::critical(nullptr, QStringLiteral("Chimora"),
@@ -51,16 +49,14 @@ bool audioLayerVersionMatches()
     return false;
 }
 
-void freeAudioDevices()
-{
+void freeAudioDevices() {
     BASS_RecordFree();
     BASS_Free();
 }
 
 // Both devices are always started; when either fails, the error box is shown, both are freed
 // and the program must end.
-bool startAudioDevices(QWidget* window)
-{
+bool startAudioDevices(QWidget* window) {
     const BOOL recordOk = BASS_RecordInit(-1);
     const int recordError = BASS_ErrorGetCode();
     const BOOL playOk = BASS_Init(-1, 44100, 0, reinterpret_cast<void*>(window->winId()), nullptr);
@@ -76,8 +72,7 @@ bool startAudioDevices(QWidget* window)
 
 } // namespace
 
-Form1::Form1(QWidget* parent) : QWidget(parent)
-{
+Form1::Form1(QWidget* parent) : QWidget(parent) {
     initChimoraResources();
     setObjectName(QStringLiteral("Form1"));
     setWindowTitle(QStringLiteral("Chimora"));
@@ -109,6 +104,16 @@ Form1::Form1(QWidget* parent) : QWidget(parent)
     connect(optionsPage->Command6, &QPushButton::clicked, this, &Form1::Command6_Click);
     connect(optionsPage->Command8, &QPushButton::clicked, this, &Form1::Command8_Click);
 
+    // The desktop session ending (logout, shutdown) stops a recording and keeps it; quitting
+    // without the windows closing still saves the choices.
+#ifndef QT_NO_SESSIONMANAGER
+    connect(qApp, &QGuiApplication::commitDataRequest, this, &Form1::endSession);
+#endif
+    connect(qApp, &QCoreApplication::aboutToQuit, this, [this] {
+        endSession();
+        Form_Unload();
+    });
+
     // The footer is raised last so its buttons follow the page's controls in the tab order.
     pFooter->raise();
     setTabOrder(Command1, Command2);
@@ -118,8 +123,7 @@ Form1::Form1(QWidget* parent) : QWidget(parent)
 // The delivery actions go first, before the pages whose controls they registered.
 Form1::~Form1() = default;
 
-void Form1::buildBands()
-{
+void Form1::buildBands() {
     pHeader = new QLabel(this);
     pHeader->setObjectName(QStringLiteral("pHeader"));
     place(pHeader, -1440, -600, 13935, 2175);
@@ -164,8 +168,7 @@ void Form1::buildBands()
     connect(Label38, &QLabel::linkActivated, this, &Form1::Label38_Click);
 }
 
-void Form1::buildPages()
-{
+void Form1::buildPages() {
     sourcePage = new SourcePage(this);
     editingPage = new EditingPage(this);
     optionsPage = new OptionsPage(this);
@@ -183,8 +186,7 @@ void Form1::buildPages()
     }
 }
 
-bool Form1::Form_Load()
-{
+bool Form1::Form_Load() {
     sourcePage->showPictures();
     editingPage->fillSectionChoice();
     optionsPage->fillLists();
@@ -205,8 +207,7 @@ bool Form1::Form_Load()
     return true;
 }
 
-void Form1::Form_Unload()
-{
+void Form1::Form_Unload() {
     if (m_unloaded)
         return;
     m_unloaded = true;
@@ -223,8 +224,7 @@ void Form1::Form_Unload()
     freeAudioDevices();
 }
 
-void Form1::ShowFrame(qint16 page)
-{
+void Form1::ShowFrame(qint16 page) {
     if (page < 0 || page > 2)
         return;
     for (int i = 0; i < int(mainP.size()); ++i)
@@ -233,31 +233,26 @@ void Form1::ShowFrame(qint16 page)
     Command2->setEnabled(page == 1);
 }
 
-void Form1::Command1_Click()
-{
+void Form1::Command1_Click() {
     fPos = qint16(std::max(0, fPos - 1));
     ShowFrame(fPos);
 }
 
-void Form1::Command2_Click()
-{
+void Form1::Command2_Click() {
     fPos = qint16(std::min(8, fPos + 1));
     if (CanShowPage(fPos))
         ShowFrame(fPos);
 }
 
-void Form1::Command3_Click()
-{
+void Form1::Command3_Click() {
     close();
 }
 
-void Form1::Label38_Click()
-{
+void Form1::Label38_Click() {
     QDesktopServices::openUrl(QUrl(QString::fromLatin1(ProductWebAddress)));
 }
 
-void Form1::Command4_Click()
-{
+void Form1::Command4_Click() {
     setEnabled(false);
     auto* recorder = new Form2(this);
     // Queued: the recording window has unloaded and is gone before the editor loads.
@@ -271,8 +266,7 @@ void Form1::Command4_Click()
     recorder->show();
 }
 
-void Form1::Command5_Click()
-{
+void Form1::Command5_Click() {
     const QString path = sourcePage->askForAudioFile();
     if (path.isEmpty())
         return;
@@ -280,41 +274,44 @@ void Form1::Command5_Click()
     showInEditor(path);
 }
 
-void Form1::openAudioFile(const QString& path)
-{
+void Form1::openAudioFile(const QString& path) {
     fPos = 1;
     showInEditor(path);
 }
 
-void Form1::showInEditor(const QString& path)
-{
+void Form1::showInEditor(const QString& path) {
     SrcAudioFile = path;
     ShowFrame(fPos);
     QCoreApplication::processEvents();
     editingPage->AE->load(path);
 }
 
-void Form1::Command7_Click()
-{
+void Form1::Command7_Click() {
     m_delivery->saveAsFile();
 }
 
-void Form1::Command6_Click()
-{
+void Form1::Command6_Click() {
     m_delivery->transferToDevice();
 }
 
-void Form1::Command8_Click()
-{
+void Form1::Command8_Click() {
     m_delivery->emailRingtone();
 }
 
-void Form1::closeEvent(QCloseEvent* event)
-{
+void Form1::closeEvent(QCloseEvent* event) {
     // A render lets events through while it works; closing then would free the audio devices
-    // and hide the progress window under a running encoder.
-    if (renderInProgress()) {
+    // and hide the progress window under a running encoder. A secondary window open (the
+    // wizard is disabled then) would go without its own unload: a recording lost, a mail or
+    // a transfer cut off. Only the end of the session closes it all the same.
+    if (renderInProgress() || (!isEnabled() && !m_sessionEnding)) {
         event->ignore();
+        // The window that holds the wizard up comes forward, so the user sees what to finish.
+        for (QWidget* child : findChildren<QWidget*>(Qt::FindDirectChildrenOnly)) {
+            if (child->isWindow() && child->isVisible()) {
+                child->raise();
+                child->activateWindow();
+            }
+        }
         return;
     }
     Form_Unload();
@@ -327,15 +324,19 @@ void Form1::closeEvent(QCloseEvent* event)
     }
 }
 
-void Form1::dragEnterEvent(QDragEnterEvent* event)
-{
+void Form1::endSession() {
+    m_sessionEnding = true;
+    if (Form2* recorder = findChild<Form2*>())
+        recorder->endSession();
+}
+
+void Form1::dragEnterEvent(QDragEnterEvent* event) {
     const QList<QUrl> urls = event->mimeData()->urls();
     if (isEnabled() && !urls.isEmpty() && urls.first().isLocalFile())
         event->acceptProposedAction();
 }
 
-void Form1::dropEvent(QDropEvent* event)
-{
+void Form1::dropEvent(QDropEvent* event) {
     const QList<QUrl> urls = event->mimeData()->urls();
     if (!isEnabled() || urls.isEmpty() || !urls.first().isLocalFile())
         return;

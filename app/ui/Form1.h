@@ -75,6 +75,9 @@ public slots:
     void Command7_Click();
     void Command6_Click();
     void Command8_Click();
+    /// The desktop session ends: a running recording stops and is kept, and the window may close
+    /// from now on although a secondary window is open.
+    void endSession();
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -89,6 +92,7 @@ private:
 
     std::unique_ptr<DeliveryActions> m_delivery;
     bool m_unloaded = false;
+    bool m_sessionEnding = false;
 };
 
 /// The product's web address, shown in the footer.

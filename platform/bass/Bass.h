@@ -41,7 +41,7 @@ enum : int {
     BASS_ERROR_DECODE = 38,   ///< the channel is not a decoding channel
     BASS_ERROR_TIMEOUT = 40,  ///< the server did not answer in time
     BASS_ERROR_FILEFORM = 41, ///< unsupported file format
-    BASS_ERROR_ENDED = 45,    ///< the channel has ended
+    BASS_ERROR_ENDED = 45,    ///< the channel (or the encoder fed from it) has ended
     BASS_ERROR_UNKNOWN = -1,  ///< some other problem
 };
 

@@ -207,8 +207,7 @@ HENCODE startRecordEncoder(DWORD handle, const EncoderCommand& command, DWORD fl
             return fail(BASS_ERROR_ALREADY, HENCODE(0));
     }
     EncoderOutcome failure;
-    auto encoder =
-        EncoderFeed::start(command, channel->sampleRate, channel->channels, &failure);
+    auto encoder = EncoderFeed::start(command, channel->sampleRate, channel->channels, &failure);
     if (!encoder) {
         lastOutcome() = failure;
         return fail(BASS_ERROR_FILEOPEN, HENCODE(0));
@@ -323,8 +322,10 @@ BOOL BASS_ChannelPlay(DWORD handle, BOOL) {
                     BOOL(FALSE));
     if (!channel->capture)
         return fail(BASS_ERROR_ENDED, BOOL(FALSE));
-    channel->capture->resume();
-    if (channel->capture->state() != CaptureStream::State::Running)
+    // Judged under the lock by resume() itself: once it lets go, the audio thread may hand the
+    // first piece to a callback that ends the capture, and a look at the state then would call
+    // a start that worked a failure.
+    if (!channel->capture->resume())
         return fail(BASS_ERROR_ENDED, BOOL(FALSE));
     setError(BASS_OK);
     return TRUE;

@@ -6,15 +6,17 @@
 
 namespace chimora {
 
-QString audioErrorText(const QString& message, int code)
-{
+QString audioErrorText(const QString& message, int code) {
     return message + QStringLiteral("\n\nerror code: ") + QString::number(code);
 }
 
-void ShowRecordError(const QString& message, QWidget* parent)
-{
+void ShowRecordError(const QString& message, QWidget* parent) {
     const int code = BASS_ErrorGetCode();
-    QMessageBox::warning(parent, QStringLiteral("Error"), audioErrorText(message, code));
+    // Messages carry outside words (device and file names, an encoder's own): never markup.
+    QMessageBox box(QMessageBox::Warning, QStringLiteral("Error"), audioErrorText(message, code),
+                    QMessageBox::Ok, parent);
+    box.setTextFormat(Qt::PlainText);
+    box.exec();
 }
 
 } // namespace chimora

@@ -34,16 +34,6 @@ void setNonBlocking(int fd) {
         ::fcntl(fd, F_SETFL, flags | O_NONBLOCK);
 }
 
-int openPidFd(pid_t pid) {
-#ifdef SYS_pidfd_open
-    const long fd = ::syscall(SYS_pidfd_open, pid, 0);
-    return fd >= 0 ? int(fd) : -1;
-#else
-    Q_UNUSED(pid);
-    return -1;
-#endif
-}
-
 QString systemError(int err) {
     return QString::fromLocal8Bit(::strerror(err));
 }
@@ -81,6 +71,16 @@ int remainingMs(const QElapsedTimer& clock, int limitMs) {
 }
 
 } // namespace
+
+int openProcessFd(pid_t pid) {
+#ifdef SYS_pidfd_open
+    const long fd = ::syscall(SYS_pidfd_open, pid, 0);
+    return fd >= 0 ? int(fd) : -1;
+#else
+    Q_UNUSED(pid);
+    return -1;
+#endif
+}
 
 ChildProcess::ChildProcess() = default;
 
@@ -174,7 +174,7 @@ Result<void> ChildProcess::start(const QString& program, const QStringList& argu
     setNonBlocking(m_errorFd.get());
     if (m_outputFd.isOpen())
         setNonBlocking(m_outputFd.get());
-    m_pidFd.reset(openPidFd(pid));
+    m_pidFd.reset(openProcessFd(pid));
     return {};
 }
 

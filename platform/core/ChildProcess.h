@@ -28,6 +28,11 @@ struct ProcessExit {
     bool succeeded() const { return how == How::Exited && exitCode == 0; }
 };
 
+/// A descriptor (close-on-exec) that names process `pid` for good and becomes readable when it
+/// ends; -1 where the kernel offers none. Only while the child is not yet reaped does `pid`
+/// still name it.
+int openProcessFd(pid_t pid);
+
 /// Owns one child process. The child's standard input is a pipe we write; its standard error is
 /// captured (the last kErrorTailBytes are kept); its standard output goes to /dev/null unless
 /// captured. Every wait drains both outputs, so a child that prints a lot while we feed it never

@@ -45,6 +45,8 @@ public:
     bool isActive();
     /// Closes its input, waits for it (with the time limit) and says how it ended.
     EncoderOutcome finish();
+    /// The encoder process; fixed from start() on, so any thread may read it.
+    pid_t processId() const { return m_process.pid(); }
 
 private:
     StreamEncoder() = default;

@@ -14,8 +14,9 @@ CaptureStream::open(std::shared_ptr<PulseConnection> connection, const Request& 
                     DataHandler handler, int timeoutMs) {
     const bool peaks = request.kind == Kind::Peaks;
     const int channels = peaks ? 1 : request.channels;
-    if (!connection || !handler || request.sampleRate <= 0 || uint32_t(request.sampleRate) > PA_RATE_MAX ||
-        channels <= 0 || channels > int(PA_CHANNELS_MAX))
+    if (!connection || !handler || request.sampleRate <= 0 ||
+        uint32_t(request.sampleRate) > PA_RATE_MAX || channels <= 0 ||
+        channels > int(PA_CHANNELS_MAX))
         return Error::badInput(QStringLiteral("This sound format cannot be recorded: %1 Hz with "
                                               "%2 channels.")
                                    .arg(request.sampleRate)
@@ -50,17 +51,20 @@ CaptureStream::open(std::shared_ptr<PulseConnection> connection, const Request& 
         },
         c.get());
     pa_stream_set_read_callback(
-        stream, [](pa_stream*, size_t, void* data) { static_cast<CaptureStream*>(data)->readAvailable(); },
+        stream,
+        [](pa_stream*, size_t, void* data) { static_cast<CaptureStream*>(data)->readAvailable(); },
         c.get());
 
     pa_buffer_attr attr;
     attr.maxlength = uint32_t(-1);
     attr.tlength = attr.prebuf = attr.minreq = uint32_t(-1);
     // A meter wants every peak value as soon as it exists.
-    attr.fragsize = peaks ? uint32_t(sizeof(float)) : uint32_t(pa_usec_to_bytes(kFragmentUs, &sampleSpec));
+    attr.fragsize =
+        peaks ? uint32_t(sizeof(float)) : uint32_t(pa_usec_to_bytes(kFragmentUs, &sampleSpec));
     auto flags = pa_stream_flags_t(PA_STREAM_ADJUST_LATENCY);
     if (peaks)
-        flags = pa_stream_flags_t(flags | PA_STREAM_PEAK_DETECT | PA_STREAM_DONT_INHIBIT_AUTO_SUSPEND);
+        flags =
+            pa_stream_flags_t(flags | PA_STREAM_PEAK_DETECT | PA_STREAM_DONT_INHIBIT_AUTO_SUSPEND);
     if (request.startPaused)
         flags = pa_stream_flags_t(flags | PA_STREAM_START_CORKED);
     const QByteArray source = request.source.toUtf8();
@@ -111,12 +115,14 @@ void CaptureStream::readAvailable() {
     }
 }
 
-void CaptureStream::resume() {
+bool CaptureStream::resume() {
     PulseConnection::Lock lock(*m_connection);
-    if (m_state.load() != State::Paused)
-        return;
+    const State was = m_state.load();
+    if (was != State::Paused)
+        return was == State::Running;
     m_state = State::Running;
     pulse::forget(pa_stream_cork(m_stream.get(), 0, nullptr, nullptr));
+    return true;
 }
 
 void CaptureStream::stop(int timeoutMs) {

@@ -22,10 +22,10 @@ public:
     };
 
     struct Request {
-        QString source;          ///< the server's source name; empty: its default source
+        QString source; ///< the server's source name; empty: its default source
         Kind kind = Kind::Pcm16;
-        int sampleRate = 44100;  ///< frames (or peak values) per second
-        int channels = 2;        ///< Pcm16 only
+        int sampleRate = 44100;   ///< frames (or peak values) per second
+        int channels = 2;         ///< Pcm16 only
         bool startPaused = false; ///< created corked: nothing is captured until resume()
     };
 
@@ -44,17 +44,19 @@ public:
     /// Connects a record stream to `request.source` and waits (at most `timeoutMs`) until the
     /// server has accepted it. Errors: a request that cannot be captured (BadInput); no server or a
     /// source that is not there (Environment). Off the audio thread.
-    static Result<std::unique_ptr<CaptureStream>>
-    open(std::shared_ptr<PulseConnection> connection, const Request& request, DataHandler handler,
-         int timeoutMs);
+    static Result<std::unique_ptr<CaptureStream>> open(std::shared_ptr<PulseConnection> connection,
+                                                       const Request& request, DataHandler handler,
+                                                       int timeoutMs);
 
     /// Disconnects the stream (no handler call after this returns). Off the audio thread.
     ~CaptureStream();
     CaptureStream(const CaptureStream&) = delete;
     CaptureStream& operator=(const CaptureStream&) = delete;
 
-    /// Starts a paused stream. Off the audio thread.
-    void resume();
+    /// Starts a paused stream. True when it runs now, or ran and was ended by its own handler
+    /// since: the handler may end it at its first piece, before this returns. False when it had
+    /// ended or failed already. Off the audio thread.
+    bool resume();
 
     /// Ends the capture without losing what the server already captured: the stream is corked,
     /// and everything that reached us before the server confirmed that is handed to the handler

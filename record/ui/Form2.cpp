@@ -10,16 +10,16 @@
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QElapsedTimer>
+#include <QIcon>
 #include <QLabel>
 #include <QMessageBox>
-#include <QIcon>
+#include <QPushButton>
 #include <QSlider>
 #include <QTimer>
 #include <QToolBar>
 #include <QToolButton>
 
-static void initRecordResources()
-{
+static void initRecordResources() {
     Q_INIT_RESOURCE(record);
 }
 
@@ -27,14 +27,14 @@ namespace chimora {
 
 namespace {
 
-QPixmap picture(const char* name)
-{
+QPixmap picture(const char* name) {
     return QIcon(QStringLiteral(":/record/%1.svg").arg(QLatin1String(name))).pixmap(32, 32);
 }
 
-QLabel* label(QWidget* parent, const char* name, const QString& text, QRect where)
-{
-    auto* l = new QLabel(text, parent);
+QLabel* label(QWidget* parent, const char* name, const QString& text, QRect where) {
+    auto* l = new QLabel(parent);
+    l->setTextFormat(Qt::PlainText);
+    l->setText(text);
     l->setObjectName(QString::fromLatin1(name));
     l->setGeometry(where);
     return l;
@@ -48,8 +48,7 @@ constexpr int kMeterIntervalMs = 40;
 Form2::Form2(QWidget* owner, std::unique_ptr<RecordDevice> device)
     : QWidget(owner, Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                          Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint),
-      m_device(device ? std::move(device) : std::make_unique<BassRecordDevice>())
-{
+      m_device(device ? std::move(device) : std::make_unique<BassRecordDevice>()) {
     initRecordResources();
     setObjectName(QStringLiteral("Form2"));
     setWindowTitle(QStringLiteral("Record your ringtone"));
@@ -137,20 +136,17 @@ Form2::Form2(QWidget* owner, std::unique_ptr<RecordDevice> device)
 }
 
 // The engine goes before the device it uses; a capture still running is thrown away.
-Form2::~Form2()
-{
+Form2::~Form2() {
     m_engine->disconnect(this);
     m_engine.reset();
 }
 
-QAction* Form2::toolbarButton(int index) const
-{
+QAction* Form2::toolbarButton(int index) const {
     const QList<QAction*> actions = Toolbar1->actions();
     return index >= 1 && index <= actions.size() ? actions[index - 1] : nullptr;
 }
 
-void Form2::showEvent(QShowEvent* event)
-{
+void Form2::showEvent(QShowEvent* event) {
     QWidget::showEvent(event);
     if (!m_loaded) {
         m_loaded = true;
@@ -158,8 +154,7 @@ void Form2::showEvent(QShowEvent* event)
     }
 }
 
-void Form2::Form_Load()
-{
+void Form2::Form_Load() {
     if (QWidget* owner = parentWidget())
         move(owner->frameGeometry().center() - rect().center());
     MakeToolbarFlat(Toolbar1, ImageList11, ImageList2);
@@ -167,8 +162,7 @@ void Form2::Form_Load()
     m_meterTimer->start();
 }
 
-void Form2::Form_Unload()
-{
+void Form2::Form_Unload() {
     if (m_unloaded)
         return;
     m_unloaded = true;
@@ -181,27 +175,68 @@ void Form2::Form_Unload()
     }
 }
 
-void Form2::closeEvent(QCloseEvent* event)
-{
-    // Closed by its close box while recording: nothing may go on unseen.
-    m_engine->discard();
+void Form2::closeEvent(QCloseEvent* event) {
+    // Closed by its close box while recording: nothing may go on unseen, and nothing is thrown
+    // away without the user's word.
+    if (m_engine->state() == RecordEngine::State::Recording) {
+        switch (askAboutRunningRecording()) {
+        case RunningRecording::GoOn:
+            // The recording may have ended on its own while the question was open.
+            if (m_engine->state() == RecordEngine::State::Recording) {
+                event->ignore();
+                return;
+            }
+            break;
+        case RunningRecording::Keep:
+            setButtons(false);
+            m_engine->StopRecording();
+            break;
+        case RunningRecording::Discard:
+            m_engine->discard();
+            break;
+        }
+    }
+    m_engine->discard(); // what is left (an idle meter) goes with the window
     Form_Unload();
     event->accept();
 }
 
-void Form2::cmbInput_Click(int index)
-{
+Form2::RunningRecording Form2::askAboutRunningRecording() {
+    QMessageBox box(QMessageBox::Question, QStringLiteral("Chimora"),
+                    QStringLiteral("The recording is still running."), QMessageBox::NoButton, this);
+    box.setTextFormat(Qt::PlainText);
+    box.setInformativeText(QStringLiteral("Keep it and open it in the editor, discard it, or go "
+                                          "on recording?"));
+    QPushButton* keep = box.addButton(QStringLiteral("Keep"), QMessageBox::AcceptRole);
+    QPushButton* discard = box.addButton(QStringLiteral("Discard"), QMessageBox::DestructiveRole);
+    QPushButton* goOn = box.addButton(QStringLiteral("Go on recording"), QMessageBox::RejectRole);
+    box.setDefaultButton(keep);
+    box.setEscapeButton(goOn);
+    box.exec();
+    if (box.clickedButton() == keep)
+        return RunningRecording::Keep;
+    if (box.clickedButton() == discard)
+        return RunningRecording::Discard;
+    return RunningRecording::GoOn;
+}
+
+void Form2::endSession() {
+    if (m_engine->state() == RecordEngine::State::Recording)
+        Toolbar1_ButtonClick(2);
+    else
+        close();
+}
+
+void Form2::cmbInput_Click(int index) {
     m_engine->chooseInput(index);
 }
 
-void Form2::sldInputLevel_Scroll(int value)
-{
+void Form2::sldInputLevel_Scroll(int value) {
     if (!m_settingLevel)
         m_engine->setLevel(value);
 }
 
-void Form2::Toolbar1_ButtonClick(int index)
-{
+void Form2::Toolbar1_ButtonClick(int index) {
     if (index == 1) {
         setButtons(true);
         m_engine->StartRecording();
@@ -211,19 +246,16 @@ void Form2::Toolbar1_ButtonClick(int index)
     }
 }
 
-void Form2::Timer2_Timer()
-{
+void Form2::Timer2_Timer() {
     m_engine->tick();
 }
 
-void Form2::setButtons(bool recording)
-{
+void Form2::setButtons(bool recording) {
     toolbarButton(1)->setEnabled(!recording);
     toolbarButton(2)->setEnabled(recording);
 }
 
-void Form2::onStateChanged(RecordEngine::State state)
-{
+void Form2::onStateChanged(RecordEngine::State state) {
     switch (state) {
     case RecordEngine::State::Recording:
         setButtons(true);
@@ -241,17 +273,19 @@ void Form2::onStateChanged(RecordEngine::State state)
     }
 }
 
-void Form2::onAudioError(const QString& message, int code)
-{
+void Form2::onAudioError(const QString& message, int code) {
     bass::setError(code);
     ShowRecordError(message, this);
     Label3->clear();
     setButtons(false);
 }
 
-void Form2::onEncoderError(const QString& message)
-{
-    QMessageBox::warning(this, QStringLiteral("Chimora"), message);
+void Form2::onEncoderError(const QString& message) {
+    // The message holds outside words (a path, the encoder's own): shown as they are.
+    QMessageBox box(QMessageBox::Warning, QStringLiteral("Chimora"), message, QMessageBox::Ok,
+                    this);
+    box.setTextFormat(Qt::PlainText);
+    box.exec();
     Label3->clear();
     setButtons(false);
 }

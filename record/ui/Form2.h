@@ -34,19 +34,23 @@ public:
 
     RecordEngine* engine() const { return m_engine.get(); }
 
-    QLabel* Label1 = nullptr;          // "Recording device:"
-    QComboBox* cmbInput = nullptr;     // the inputs of the recording device
-    QLabel* Label2 = nullptr;          // "Volume:"
-    QSlider* sldInputLevel = nullptr;  // level of the chosen input, 0..100
-    QToolBar* Toolbar1 = nullptr;      // "Start Recording" and "Stop Recording" buttons
-    QLabel* Label3 = nullptr;          // elapsed recording time
-    QTimer* Timer2 = nullptr;          // elapsed-time ticker (100 ms) while recording
-    LevelMeter* levelMeter = nullptr;  // live peak meter of the chosen input
-    QList<QPixmap> ImageList11;        // toolbar pictures
-    QList<QPixmap> ImageList2;         // toolbar pictures when disabled
+    QLabel* Label1 = nullptr;         // "Recording device:"
+    QComboBox* cmbInput = nullptr;    // the inputs of the recording device
+    QLabel* Label2 = nullptr;         // "Volume:"
+    QSlider* sldInputLevel = nullptr; // level of the chosen input, 0..100
+    QToolBar* Toolbar1 = nullptr;     // "Start Recording" and "Stop Recording" buttons
+    QLabel* Label3 = nullptr;         // elapsed recording time
+    QTimer* Timer2 = nullptr;         // elapsed-time ticker (100 ms) while recording
+    LevelMeter* levelMeter = nullptr; // live peak meter of the chosen input
+    QList<QPixmap> ImageList11;       // toolbar pictures
+    QList<QPixmap> ImageList2;        // toolbar pictures when disabled
 
     /// Toolbar button 1 ("Start Recording") or 2 ("Stop Recording").
     QAction* toolbarButton(int index) const;
+
+    /// The desktop session ends: a running recording stops as with Stop (its file is kept and
+    /// handed on); an idle window closes.
+    void endSession();
 
 signals:
     /// A recording is complete in `path`; emitted after this window has unloaded.
@@ -63,7 +67,11 @@ protected:
     void closeEvent(QCloseEvent* event) override;
 
 private:
+    enum class RunningRecording { Keep, Discard, GoOn };
+
     void Form_Load();
+    /// Asks what becomes of the recording when the window is closed during it.
+    RunningRecording askAboutRunningRecording();
     void Form_Unload();
     void onStateChanged(RecordEngine::State state);
     void onAudioError(const QString& message, int code);

@@ -16,6 +16,8 @@ struct FakeRecordDevice : chimora::RecordDevice {
     QList<Input> inputs;
     bool captureFails = false;
     bool encoderFails = false;
+    bool encoderFailsAtStop = false;  // its outcome, once stopped, is a crash
+    QByteArray encoderWrites = "ID3"; // what the encoder has written to its file
     bool capturing = false;
     bool encoderRunning = false;
     int stops = 0;

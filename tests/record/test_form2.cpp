@@ -1,6 +1,7 @@
-// The recording window against the private test server: its controls as designed, and every
-// way a recording ends - Stop, Stop at once, the close box, lame missing, the server killed -
-// judged by what the wizard is handed and what the server is left with.
+// The recording window against the private test server, recording from a sine source of its
+// own: its controls as designed, the input chosen kept for the next window, and every way a
+// recording ends - Stop, Stop at once, the close box's three answers, lame missing, lame dying,
+// the server killed - judged by what the wizard is handed and what the server is left with.
 
 #include "TestSupport.h"
 
@@ -9,12 +10,14 @@
 #include "record/RecordState.h"
 #include "record/ui/Form2.h"
 
+#include <QAbstractButton>
 #include <QAction>
 #include <QApplication>
 #include <QComboBox>
 #include <QFile>
 #include <QLabel>
 #include <QMessageBox>
+#include <QPointer>
 #include <QRegularExpression>
 #include <QSignalSpy>
 #include <QSlider>
@@ -29,20 +32,28 @@ using testsupport::recordStreamsOnServer;
 
 namespace {
 
-
-
-/// Accepts every message box that opens and keeps its texts.
+/// Answers every message box that opens - with the button named `press`, or its default - and
+/// keeps its texts. Every box must show its text as plain text (it holds outside names).
 struct BoxAnswerer {
     QStringList texts;
+    QString press;
+    bool allPlain = true;
     QTimer timer;
-    BoxAnswerer()
-    {
+    explicit BoxAnswerer(QString button = {}) : press(std::move(button)) {
         timer.setInterval(20);
         QObject::connect(&timer, &QTimer::timeout, [this] {
-            if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
-                texts << box->windowTitle() + QLatin1Char('|') + box->text();
-                box->accept();
+            auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+            if (!box)
+                return;
+            texts << box->windowTitle() + QLatin1Char('|') + box->text();
+            allPlain = allPlain && box->textFormat() == Qt::PlainText;
+            for (QAbstractButton* b : box->buttons()) {
+                if (!press.isEmpty() && b->text() == press) {
+                    b->click();
+                    return;
+                }
             }
+            box->accept();
         });
         timer.start();
     }
@@ -51,8 +62,7 @@ struct BoxAnswerer {
 /// Sets an environment variable for one scope.
 struct EnvOverride {
     QByteArray name, saved;
-    EnvOverride(const char* n, const QByteArray& value) : name(n), saved(qgetenv(n))
-    {
+    EnvOverride(const char* n, const QByteArray& value) : name(n), saved(qgetenv(n)) {
         qputenv(n, value);
     }
     ~EnvOverride() { qputenv(name.constData(), saved); }
@@ -65,9 +75,19 @@ class TestForm2 : public QObject {
 private:
     QTemporaryDir m_folder;
     std::unique_ptr<QWidget> m_wizard;
+    // Other tests set the shared source's volume meanwhile; this one is ours alone.
+    const QString m_source = testsupport::uniqueServerName(QStringLiteral("form2sine"));
+    std::unique_ptr<testsupport::ServerModule> m_sine;
 
-    Form2* openWindow()
-    {
+    int inputNamed(const QString& name) {
+        for (int i = 0; const char* n = BASS_RecordGetInputName(i); ++i) {
+            if (QString::fromUtf8(n) == name)
+                return i;
+        }
+        return -1;
+    }
+
+    Form2* openWindow() {
         m_wizard->setEnabled(false);
         auto* form = new Form2(m_wizard.get());
         form->show();
@@ -78,39 +98,46 @@ private:
     void pressStop(Form2* form) { form->toolbarButton(2)->trigger(); }
 
 private slots:
-    void initTestCase()
-    {
-        CHIMORA_REQUIRE_SERVICE(testsupport::havePulseServer(), "no test audio server (PULSE_SERVER is not set)");
+    void initTestCase() {
+        CHIMORA_REQUIRE_SERVICE(testsupport::havePulseServer(),
+                                "no test audio server (PULSE_SERVER is not set)");
         setAppFolderForTesting(m_folder.path());
+        m_sine = std::make_unique<testsupport::ServerModule>(
+            QStringList{"module-sine-source", "source_name=" + m_source, "frequency=440",
+                        "source_properties=device.description=" + m_source});
+        QVERIFY(m_sine->ok());
     }
 
-    void init()
-    {
+    void init() {
         QVERIFY(BASS_RecordInit(-1));
+        const int ours = inputNamed(m_source);
+        QVERIFY(ours >= 0);
+        QVERIFY(BASS_RecordSetInput(ours, BASS_INPUT_ON));
         m_wizard = std::make_unique<QWidget>();
         m_wizard->setGeometry(100, 100, 617, 473);
         m_wizard->show();
     }
 
-    void cleanup()
-    {
+    void cleanup() {
         m_wizard.reset(); // the recording window goes with its owner
         BASS_RecordFree();
     }
 
-    void cleanupTestCase() { setAppFolderForTesting({}); }
+    void cleanupTestCase() {
+        m_sine.reset();
+        setAppFolderForTesting({});
+    }
 
-    void windowAsDesigned()
-    {
-        pactl({"set-source-volume", "sine440", "64%"});
+    void windowAsDesigned() {
+        pactl({"set-source-volume", m_source, "64%"});
         Form2* form = openWindow();
         QCOMPARE(form->windowTitle(), QStringLiteral("Record your ringtone"));
         QCOMPARE(form->minimumSize(), form->maximumSize());
         QCOMPARE(form->width(), 274);
         QVERIFY(form->height() >= 116 && form->height() <= 126);
         const QList<std::pair<const char*, QRect>> places = {
-            {"Label1", {9, 16, 121, 17}},  {"cmbInput", {9, 32, 137, 21}},
-            {"Label2", {9, 64, 129, 17}},  {"sldInputLevel", {8, 80, 137, 20}},
+            {"Label1", {9, 16, 121, 17}},    {"cmbInput", {9, 32, 137, 21}},
+            {"Label2", {9, 64, 129, 17}},    {"sldInputLevel", {8, 80, 137, 20}},
             {"Toolbar1", {168, 16, 92, 42}}, {"Label3", {168, 80, 81, 17}}};
         for (const auto& [name, rect] : places) {
             auto* w = form->findChild<QWidget*>(QString::fromLatin1(name));
@@ -127,38 +154,42 @@ private slots:
         QVERIFY(!form->Timer2->isActive());
         QCOMPARE(form->Timer2->interval(), 100);
         QCOMPARE(form->sldInputLevel->maximum(), 100);
-        QVERIFY(form->cmbInput->currentText().startsWith(QStringLiteral("Sine")));
+        QCOMPARE(form->cmbInput->currentText(), m_source);
         QCOMPARE(form->sldInputLevel->value(), 64);
+        for (QLabel* label : form->findChildren<QLabel*>())
+            QCOMPARE(label->textFormat(), Qt::PlainText);
         // Centred on the wizard (to a frame border's width).
         QVERIFY((form->frameGeometry().center() - m_wizard->frameGeometry().center())
                     .manhattanLength() <= 6);
 
         // Moving the slider sets the input's level on the server.
         form->sldInputLevel->setValue(30);
-        QVERIFY(pactl({"get-source-volume", "sine440"}).contains(QStringLiteral(" 30%")));
-        pactl({"set-source-volume", "sine440", "100%"});
+        QVERIFY(pactl({"get-source-volume", m_source}).contains(QStringLiteral(" 30%")));
+        pactl({"set-source-volume", m_source, "100%"});
 
-        // Choosing the monitor records from it, and the next window starts from the default.
-        const int monitor = form->cmbInput->findText(QStringLiteral("Monitor of"),
-                                                     Qt::MatchStartsWith);
+        // Choosing the shared sink's monitor records from it, and the next window starts from
+        // that choice.
+        const int monitor = form->cmbInput->findText(QStringLiteral("Monitor of Null Output"));
         QVERIFY(monitor >= 0);
         form->cmbInput_Click(monitor);
         QCOMPARE(InputIndex, monitor);
         QCOMPARE(BASS_RecordGetInput(monitor) & BASS_INPUT_OFF, 0u);
         form->close();
         QVERIFY(m_wizard->isEnabled());
-        QCOMPARE(BASS_RecordGetInput(monitor) & BASS_INPUT_OFF, DWORD(BASS_INPUT_OFF));
+        QCOMPARE(BASS_RecordGetInput(monitor) & BASS_INPUT_OFF, 0u);
+        form = openWindow();
+        QCOMPARE(form->cmbInput->currentIndex(), monitor);
+        QCOMPARE(InputIndex, monitor);
+        form->close();
     }
 
-    void stopHandsTheWholeRecordingOn_data()
-    {
+    void stopHandsTheWholeRecordingOn_data() {
         QTest::addColumn<int>("seconds");
         QTest::newRow("stop after two seconds") << 2;
         QTest::newRow("stop right after start") << 0;
     }
 
-    void stopHandsTheWholeRecordingOn()
-    {
+    void stopHandsTheWholeRecordingOn() {
         QFETCH(int, seconds);
         Form2* form = openWindow();
         QSignalSpy ready(form, &Form2::recordingReady);
@@ -179,28 +210,49 @@ private slots:
             return;
         int rate = 0;
         const std::vector<int16_t> decoded = testsupport::decodeWithFfmpeg(path, &rate);
-        QVERIFY2(std::abs(int64_t(decoded.size()) - frames) <= 2304,
-                 qPrintable(QStringLiteral("%1 decoded, %2 captured").arg(decoded.size()).arg(frames)));
+        QVERIFY2(
+            std::abs(int64_t(decoded.size()) - frames) <= 2304,
+            qPrintable(QStringLiteral("%1 decoded, %2 captured").arg(decoded.size()).arg(frames)));
         const double f =
             testsupport::zeroCrossingFrequency(decoded.data() + 4410, decoded.size() - 8820, rate);
         QVERIFY2(std::abs(f - 440.0) < 5.0, qPrintable(QString::number(f)));
     }
 
-    void closeBoxDiscardsARecording()
-    {
+    void closeBoxAsksWhatBecomesOfTheRecording_data() {
+        QTest::addColumn<QString>("answer");
+        QTest::newRow("keep: as Stop") << "Keep";
+        QTest::newRow("discard") << "Discard";
+        QTest::newRow("go on, then stop") << "Go on recording";
+    }
+
+    void closeBoxAsksWhatBecomesOfTheRecording() {
+        QFETCH(QString, answer);
         Form2* form = openWindow();
+        QPointer<Form2> alive(form);
         QSignalSpy ready(form, &Form2::recordingReady);
         pressStart(form);
         QTRY_VERIFY_WITH_TIMEOUT(form->engine()->capturedFrames() > 0, 30000);
-        form->close();
-        QCOMPARE(ready.count(), 0);
+        {
+            BoxAnswerer boxes(answer);
+            form->close();
+            QCOMPARE(boxes.texts.size(), 1);
+            QVERIFY(boxes.allPlain);
+        }
+        const QString file = m_folder.filePath(QStringLiteral("temp.mp3"));
+        if (answer == "Go on recording") {
+            QVERIFY(alive && alive->isVisible());
+            QCOMPARE(form->engine()->state(), RecordEngine::State::Recording);
+            QVERIFY(!m_wizard->isEnabled());
+            pressStop(form);
+        }
+        QTRY_VERIFY(!alive);
+        QCOMPARE(ready.count(), answer == "Discard" ? 0 : 1);
+        QCOMPARE(QFile::exists(file), answer != "Discard");
         QVERIFY(m_wizard->isEnabled());
         QCOMPARE(recordStreamsOnServer(), 0);
-        QVERIFY(!QFile::exists(m_folder.filePath(QStringLiteral("temp.mp3"))));
     }
 
-    void lameMissingIsReported()
-    {
+    void lameMissingIsReported() {
         QTemporaryDir emptyPath;
         EnvOverride path("PATH", emptyPath.path().toLocal8Bit());
         BoxAnswerer boxes;
@@ -210,14 +262,42 @@ private slots:
         pressStart(form);
         QCOMPARE(boxes.texts.size(), 1);
         QVERIFY2(boxes.texts[0].contains(QStringLiteral("lame")), qPrintable(boxes.texts[0]));
+        QVERIFY(boxes.allPlain);
         QCOMPARE(ready.count(), 0);
         QTRY_VERIFY(!alive);
         QVERIFY(m_wizard->isEnabled());
         QCOMPARE(recordStreamsOnServer(), 0);
     }
 
-    void serverKilledKeepsWhatWasRecorded()
-    {
+    void lameDyingKeepsWhatItWrote() {
+        // A lame that takes two seconds of sound, writes them (as WAV) and crashes.
+        const QString lame = m_folder.filePath(QStringLiteral("lame"));
+        QVERIFY(QFile::link(testsupport::toolsFolder() + QStringLiteral("/fake_encoder"), lame));
+        struct Remove {
+            QString path;
+            ~Remove() { QFile::remove(path); }
+        } removeLater{lame};
+        constexpr int kWritten = 2 * 44100;
+        EnvOverride fake("FAKE_ENCODER", "--fake-out-last-arg --fake-crash --fake-read=" +
+                                             QByteArray::number(44 + kWritten * 4));
+        BoxAnswerer boxes;
+        Form2* form = openWindow();
+        QSignalSpy ready(form, &Form2::recordingReady);
+        pressStart(form);
+        QTRY_COMPARE_WITH_TIMEOUT(ready.count(), 1, 30000);
+        QCOMPARE(boxes.texts.size(), 1);
+        QVERIFY2(boxes.texts[0].startsWith(QStringLiteral("Error|The MP3 encoder stopped: lame "
+                                                          "crashed")) &&
+                     boxes.texts[0].contains(QStringLiteral("up to that moment is kept")),
+                 qPrintable(boxes.texts[0]));
+        QVERIFY(boxes.allPlain);
+        const std::vector<int16_t> decoded = testsupport::decodeWithFfmpeg(ready[0][0].toString());
+        QCOMPARE(int(decoded.size()), kWritten);
+        QVERIFY(m_wizard->isEnabled());
+        QCOMPARE(recordStreamsOnServer(), 0);
+    }
+
+    void serverKilledKeepsWhatWasRecorded() {
         const QString script =
             QCoreApplication::applicationDirPath() + QStringLiteral("/../../scripts/test-services");
         if (!QFile::exists(script))

@@ -8,6 +8,7 @@
 #include "record/RecordState.h"
 
 #include <QFile>
+#include <QFileInfo>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QtTest>
@@ -23,8 +24,7 @@ private:
     QTemporaryDir m_folder;
     int64_t m_nowMs = 0;
 
-    std::unique_ptr<RecordEngine> makeEngine(FakeRecordDevice& device)
-    {
+    std::unique_ptr<RecordEngine> makeEngine(FakeRecordDevice& device) {
         return std::make_unique<RecordEngine>(device, nullptr, [this] { return m_nowMs; });
     }
 
@@ -32,8 +32,7 @@ private slots:
     void initTestCase() { setAppFolderForTesting(m_folder.path()); }
     void cleanupTestCase() { setAppFolderForTesting({}); }
 
-    void openingChoosesTheLastInputThatIsOn_data()
-    {
+    void openingChoosesTheLastInputThatIsOn_data() {
         QTest::addColumn<QList<bool>>("on");
         QTest::addColumn<int>("chosen");
         QTest::addColumn<QList<int>>("switchedOff");
@@ -44,8 +43,7 @@ private slots:
         QTest::newRow("no inputs") << QList<bool>{} << -1 << QList<int>{};
     }
 
-    void openingChoosesTheLastInputThatIsOn()
-    {
+    void openingChoosesTheLastInputThatIsOn() {
         QFETCH(QList<bool>, on);
         QFETCH(int, chosen);
         QFETCH(QList<int>, switchedOff);
@@ -71,36 +69,60 @@ private slots:
         }
     }
 
-    void endingsOfARecording_data()
-    {
+    void endingsOfARecording_data() {
         QTest::addColumn<QString>("ending");
-        QTest::addColumn<int>("audioErrors");
+        QTest::addColumn<QString>("audioError"); // how the audio error box begins; "" for none
         QTest::addColumn<int>("encoderErrors");
         QTest::addColumn<bool>("handedOn");
-        QTest::newRow("stop") << "stop" << 0 << 0 << true;
-        QTest::newRow("capture cannot start") << "capture fails" << 1 << 0 << false;
-        QTest::newRow("encoder cannot start") << "encoder fails" << 0 << 1 << false;
+        QTest::addColumn<bool>("kept");
+        QTest::newRow("stop") << "stop"
+                              << "" << 0 << true << true;
+        QTest::newRow("capture cannot start") << "capture fails"
+                                              << "Couldn't start recording" << 0 << false << false;
+        QTest::newRow("encoder cannot start") << "encoder fails"
+                                              << "" << 1 << false << false;
         QTest::newRow("server goes away: what was captured is kept")
-            << "server lost" << 1 << 0 << true;
-        QTest::newRow("encoder ends on its own") << "encoder died" << 0 << 1 << false;
-        QTest::newRow("close box") << "discard" << 0 << 0 << false;
+            << "server lost"
+            << "The recording stopped because the sound server" << 0 << true << true;
+        QTest::newRow("encoder ends on its own: what it wrote is kept")
+            << "encoder died"
+            << "The MP3 encoder stopped: lame crashed" << 0 << true << true;
+        QTest::newRow("encoder fails at stop: what it wrote is kept")
+            << "encoder fails at stop"
+            << "The MP3 encoder stopped: lame crashed" << 0 << true << true;
+        QTest::newRow("encoder ends before writing anything")
+            << "encoder died at once"
+            << "The MP3 encoder stopped before" << 0 << false << false;
+        QTest::newRow("discarded by the user") << "discard"
+                                               << "" << 0 << false << false;
+        QTest::newRow("engine goes while recording: kept") << "destroyed"
+                                                           << "" << 0 << false << true;
     }
 
-    void endingsOfARecording()
-    {
+    void endingsOfARecording() {
         QFETCH(QString, ending);
-        QFETCH(int, audioErrors);
+        QFETCH(QString, audioError);
         QFETCH(int, encoderErrors);
         QFETCH(bool, handedOn);
-        // An earlier recording must never pass for this one.
-        QFile old(RecordEngine::outputPath());
+        QFETCH(bool, kept);
+        // An earlier recording must never pass for this one, and one planted as a link to
+        // another file must not have that file written through it.
+        QTemporaryDir elsewhere;
+        QFile old(elsewhere.filePath(QStringLiteral("old")));
         QVERIFY(old.open(QIODevice::WriteOnly) && old.write("old") == 3);
         old.close();
+        QFile::remove(RecordEngine::outputPath());
+        QVERIFY(QFile::link(old.fileName(), RecordEngine::outputPath()));
 
         FakeRecordDevice device;
-        device.inputs << FakeRecordDevice::Input{QStringLiteral("mic"), true, 50};
+        device.inputs << FakeRecordDevice::Input{QStringLiteral("line"), false, 50}
+                      << FakeRecordDevice::Input{QStringLiteral("mic"), true, 50};
         device.captureFails = ending == "capture fails";
         device.encoderFails = ending == "encoder fails";
+        device.encoderFailsAtStop =
+            ending.startsWith("encoder died") || ending == "encoder fails at stop";
+        if (ending == "encoder died at once")
+            device.encoderWrites.clear();
         auto engine = makeEngine(device);
         QSignalSpy audio(engine.get(), &RecordEngine::audioError);
         QSignalSpy encoder(engine.get(), &RecordEngine::encoderError);
@@ -108,37 +130,46 @@ private slots:
         engine->open();
         engine->StartRecording();
 
-        if (ending == "stop") {
+        if (ending == "stop" || ending == "encoder fails at stop") {
             engine->StopRecording();
         } else if (ending == "server lost") {
             device.capturing = false;
             engine->tick();
-        } else if (ending == "encoder died") {
+        } else if (ending.startsWith("encoder died")) {
             device.encoderRunning = false;
             device.capturing = false;
             engine->tick();
         } else if (ending == "discard") {
             engine->discard();
+        } else if (ending == "destroyed") {
+            engine.reset();
         }
 
-        QCOMPARE(engine->state(), State::Closed);
-        QCOMPARE(audio.count(), audioErrors);
+        if (engine)
+            QCOMPARE(engine->state(), State::Closed);
+        QCOMPARE(audio.count(), audioError.isEmpty() ? 0 : 1);
+        if (!audioError.isEmpty())
+            QVERIFY2(audio[0][0].toString().startsWith(audioError),
+                     qPrintable(audio[0][0].toString()));
         QCOMPARE(encoder.count(), encoderErrors);
         QCOMPARE(finished.count(), handedOn ? 1 : 0);
         QCOMPARE(RecordChannel, DWORD(0));
         if (!device.captureFails)
             QCOMPARE(device.frees, 1);
-        if (audioErrors && ending == "capture fails") {
-            QCOMPARE(audio[0][0].toString(), QStringLiteral("Couldn't start recording"));
+        if (ending == "capture fails")
             QCOMPARE(audio[0][1].toInt(), int(BASS_ERROR_DEVICE));
-        }
         if (handedOn)
             QCOMPARE(finished[0][0].toString(), RecordEngine::outputPath());
-        QCOMPARE(QFile::exists(RecordEngine::outputPath()), handedOn);
+        QCOMPARE(QFile::exists(RecordEngine::outputPath()), kept);
+        QVERIFY(!QFileInfo(RecordEngine::outputPath()).isSymLink());
+        QVERIFY(old.open(QIODevice::ReadOnly));
+        QCOMPARE(old.readAll(), QByteArray("old"));
+        // However it ended, the user's input stays chosen for the next window.
+        QVERIFY(device.inputs[1].on);
+        QCOMPARE(device.switchedOff, QList<int>{});
     }
 
-    void elapsedTimeIsTheTrueTime_data()
-    {
+    void elapsedTimeIsTheTrueTime_data() {
         QTest::addColumn<qint64>("ms");
         QTest::addColumn<QString>("text");
         QTest::newRow("start") << qint64(0) << "00:00:00.00";
@@ -149,8 +180,7 @@ private slots:
         QTest::newRow("a day wraps") << qint64(86400000 + 61000) << "00:01:01.00";
     }
 
-    void elapsedTimeIsTheTrueTime()
-    {
+    void elapsedTimeIsTheTrueTime() {
         QFETCH(qint64, ms);
         QFETCH(QString, text);
         FakeRecordDevice device;
@@ -167,8 +197,7 @@ private slots:
         engine->StopRecording();
     }
 
-    void words_data()
-    {
+    void words_data() {
         QTest::addColumn<qint64>("value");
         QTest::addColumn<uint>("hi");
         QTest::addColumn<uint>("lo");
@@ -178,8 +207,7 @@ private slots:
         QTest::newRow("small negative") << qint64(-1) << 0u << 0xFFFFu;
     }
 
-    void words()
-    {
+    void words() {
         QFETCH(qint64, value);
         QFETCH(uint, hi);
         QFETCH(uint, lo);

@@ -3,8 +3,8 @@
 
 #include "TestSupport.h"
 
-#include "platform/pulse/AudioDevices.h"
 #include "platform/bass/Bass.h"
+#include "platform/pulse/AudioDevices.h"
 #include "platform/pulse/PulseConnection.h"
 
 #include <QTemporaryDir>
@@ -17,6 +17,8 @@
 using namespace chimora;
 
 namespace {
+
+constexpr int kPastTheEnd = 1000;
 
 /// Points PULSE_SERVER somewhere else for one scope.
 class ServerOverride {
@@ -36,7 +38,8 @@ class TestPulseDevice : public QObject {
     Q_OBJECT
 private slots:
     void init() {
-        CHIMORA_REQUIRE_SERVICE(testsupport::havePulseServer(), "no test audio server (PULSE_SERVER is not set)");
+        CHIMORA_REQUIRE_SERVICE(testsupport::havePulseServer(),
+                                "no test audio server (PULSE_SERVER is not set)");
     }
 
     void cleanup() {
@@ -79,15 +82,16 @@ private slots:
 
     void deviceIndexes_data() {
         QTest::addColumn<bool>("recording");
-        QTest::addColumn<int>("device");
+        QTest::addColumn<int>("device"); // kPastTheEnd: the number of devices
         QTest::addColumn<int>("expectedError");
         QTest::addColumn<QString>("expectedName");
-        // The test server has one sink (testsink) and two sources (its monitor, sine440).
+        // The test server starts with one sink (testsink) and two sources (its monitor,
+        // sine440); other tests add theirs after them meanwhile.
         QTest::newRow("first sink") << false << 0 << int(BASS_OK) << "testsink";
-        QTest::newRow("sink past the end") << false << 1 << int(BASS_ERROR_DEVICE) << "";
+        QTest::newRow("sink past the end") << false << kPastTheEnd << int(BASS_ERROR_DEVICE) << "";
         QTest::newRow("negative sink") << false << -2 << int(BASS_ERROR_DEVICE) << "";
         QTest::newRow("second source") << true << 1 << int(BASS_OK) << "sine440";
-        QTest::newRow("source past the end") << true << 2 << int(BASS_ERROR_DEVICE) << "";
+        QTest::newRow("source past the end") << true << kPastTheEnd << int(BASS_ERROR_DEVICE) << "";
     }
 
     void deviceIndexes() {
@@ -95,9 +99,26 @@ private slots:
         QFETCH(int, device);
         QFETCH(int, expectedError);
         QFETCH(QString, expectedName);
-        const BOOL ok =
-            recording ? BASS_RecordInit(device) : BASS_Init(device, 44100, 0, nullptr, nullptr);
-        QCOMPARE(BASS_ErrorGetCode(), expectedError);
+        const auto count = [recording] {
+            return int(testsupport::pactl({"list", "short", recording ? "sources" : "sinks"})
+                           .count(QLatin1Char('\n')));
+        };
+        const auto start = [recording](int index) {
+            return recording ? BASS_RecordInit(index)
+                             : BASS_Init(index, 44100, 0, nullptr, nullptr);
+        };
+        int index = device == kPastTheEnd ? count() : device;
+        BOOL ok = start(index);
+        int error = BASS_ErrorGetCode();
+        // A device another test added between the count and the start made the index a real
+        // one: counted again.
+        while (device == kPastTheEnd && ok && count() > index) {
+            recording ? BASS_RecordFree() : BASS_Free();
+            index = count();
+            ok = start(index);
+            error = BASS_ErrorGetCode();
+        }
+        QCOMPARE(error, expectedError);
         QCOMPARE(bool(ok), expectedError == BASS_OK);
         const AudioDevice started =
             recording ? AudioDevices::recording() : AudioDevices::playback();

@@ -1,6 +1,7 @@
 // Recording through the audio layer against the private test server: the inputs as the server
-// lists them, switching and their level read back with pactl, and recordings from the 440 Hz
-// source and from the null sink's monitor, measured by what was captured, not by the clock.
+// lists them, switching and their level read back with pactl (on a source of this test's own),
+// and recordings from the 440 Hz source and from a null sink's monitor, measured by what was
+// captured, not by the clock.
 
 #include "TestSupport.h"
 
@@ -8,7 +9,6 @@
 #include "platform/bass/BassEncode.h"
 
 #include <QProcess>
-#include <QScopeGuard>
 #include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QtTest>
@@ -22,9 +22,7 @@ using testsupport::recordStreamsOnServer;
 
 namespace {
 
-
-QStringList serverDescriptions()
-{
+QStringList serverDescriptions() {
     QStringList d;
     static const QRegularExpression line(QStringLiteral("^\\s*Description: (.*)$"),
                                          QRegularExpression::MultilineOption);
@@ -33,22 +31,19 @@ QStringList serverDescriptions()
     return d;
 }
 
-int pactlVolumePercent(const QString& source)
-{
+int pactlVolumePercent(const QString& source) {
     static const QRegularExpression percent(QStringLiteral("(\\d+)%"));
     return percent.match(pactl({"get-source-volume", source})).captured(1).toInt();
 }
 
-QStringList inputNames()
-{
+QStringList inputNames() {
     QStringList names;
     for (int i = 0; const char* n = BASS_RecordGetInputName(i); ++i)
         names << QString::fromUtf8(n);
     return names;
 }
 
-int inputNamed(const QString& prefix)
-{
+int inputNamed(const QString& prefix) {
     const QStringList names = inputNames();
     for (int i = 0; i < names.size(); ++i) {
         if (names[i].startsWith(prefix))
@@ -66,8 +61,7 @@ struct Captured {
     bool needEncoder = true;
 };
 
-BOOL countingCallback(HRECORD channel, const void* buffer, DWORD length, void* user)
-{
+BOOL countingCallback(HRECORD channel, const void* buffer, DWORD length, void* user) {
     auto* c = static_cast<Captured*>(user);
     c->bytes += length;
     if (c->keep) {
@@ -83,27 +77,24 @@ struct ChannelGuard {
     ~ChannelGuard() { BASS_StreamFree(channel); }
 };
 
-
 } // namespace
 
 class TestBassRecord : public QObject {
     Q_OBJECT
 private slots:
-    void init()
-    {
-        CHIMORA_REQUIRE_SERVICE(testsupport::havePulseServer(), "no test audio server (PULSE_SERVER is not set)");
+    void init() {
+        CHIMORA_REQUIRE_SERVICE(testsupport::havePulseServer(),
+                                "no test audio server (PULSE_SERVER is not set)");
         QVERIFY(BASS_RecordInit(-1));
     }
 
-    void cleanup()
-    {
-        BASS_RecordFree();
-    }
+    void cleanup() { BASS_RecordFree(); }
 
-    void inputsAreTheServersSourcesInItsOrder()
-    {
-        const QStringList names = inputNames();
-        QCOMPARE(names, serverDescriptions());
+    void inputsAreTheServersSourcesInItsOrder() {
+        // Other tests add and remove sources meanwhile: the two lists are compared when they
+        // were read with no change in between.
+        QStringList names;
+        QTRY_VERIFY((names = inputNames()) == serverDescriptions() && names == inputNames());
         QCOMPARE(BASS_ErrorGetCode(), BASS_ERROR_ILLPARAM); // null past the last
         QVERIFY(names.size() >= 2);
         QVERIFY(inputNamed(QStringLiteral("Monitor of")) >= 0);
@@ -123,8 +114,7 @@ private slots:
         QVERIFY(pactl({"get-default-source"}).contains(QStringLiteral("sine440")));
     }
 
-    void levelIsTheSourceVolume_data()
-    {
+    void levelIsTheSourceVolume_data() {
         QTest::addColumn<int>("set");
         QTest::addColumn<int>("expected");
         QTest::newRow("silent") << 0 << 0;
@@ -133,34 +123,34 @@ private slots:
         QTest::newRow("beyond normal is held") << 150 << 100;
     }
 
-    void levelIsTheSourceVolume()
-    {
+    void levelIsTheSourceVolume() {
         QFETCH(int, set);
         QFETCH(int, expected);
-        const int sine = inputNamed(QStringLiteral("Sine"));
+        // Not the shared source: other tests record from it meanwhile.
+        const QString name = testsupport::uniqueServerName(QStringLiteral("levelsine"));
+        const testsupport::ServerModule source({"module-sine-source", "source_name=" + name,
+                                                "source_properties=device.description=" + name});
+        QVERIFY(source.ok());
+        const int sine = inputNamed(name);
         QVERIFY(BASS_RecordSetInput(sine, BASS_INPUT_LEVEL | DWORD(set)));
-        QCOMPARE(pactlVolumePercent(QStringLiteral("sine440")), expected);
+        QCOMPARE(pactlVolumePercent(name), expected);
         QCOMPARE(int(BASS_RecordGetInput(sine) & 0xFFFF), expected);
         // A level changed elsewhere (a mixer) reads back too.
-        pactl({"set-source-volume", "sine440", "37%"});
+        pactl({"set-source-volume", name, "37%"});
         QCOMPARE(int(BASS_RecordGetInput(sine) & 0xFFFF), 37);
-        pactl({"set-source-volume", "sine440", "100%"});
     }
 
-    void recordingIsEncodedWhole()
-    {
+    void recordingIsEncodedWhole() {
         QTemporaryDir dir;
         const QString out = dir.filePath(QStringLiteral("temp.mp3"));
         Captured captured;
-        const HRECORD channel = BASS_RecordStart(44100, 2, BASS_RECORD_PAUSE, &countingCallback,
-                                                 &captured);
+        const HRECORD channel =
+            BASS_RecordStart(44100, 2, BASS_RECORD_PAUSE, &countingCallback, &captured);
         QVERIFY(channel);
         ChannelGuard guard{channel};
         QCOMPARE(BASS_ChannelIsActive(channel), DWORD(BASS_ACTIVE_PAUSED));
-        const EncoderCommand lame{QStringLiteral("lame"),
-                                  {"--alt-preset", "standard", "-", out}};
-        QCOMPARE(BASS_Encode_Start(channel, lame, BASS_ENCODE_AUTOFREE, nullptr, nullptr),
-                 channel);
+        const EncoderCommand lame{QStringLiteral("lame"), {"--alt-preset", "standard", "-", out}};
+        QCOMPARE(BASS_Encode_Start(channel, lame, BASS_ENCODE_AUTOFREE, nullptr, nullptr), channel);
         QVERIFY(BASS_ChannelPlay(channel, FALSE));
         QTRY_VERIFY_WITH_TIMEOUT(captured.bytes >= 3 * 44100 * 4, 30000);
         QVERIFY(BASS_ChannelStop(channel));
@@ -175,25 +165,23 @@ private slots:
         QCOMPARE(rate, 44100);
         // Nothing lost at the end: all that was captured is in the file, give or take lame's
         // frame and padding.
-        QVERIFY2(std::abs(qint64(decoded.size()) - frames) <= 1152 + 1152,
-                 qPrintable(QStringLiteral("%1 decoded, %2 captured").arg(decoded.size()).arg(frames)));
-        const double f = testsupport::zeroCrossingFrequency(decoded.data() + 4410,
-                                                            decoded.size() - 8820, rate);
+        QVERIFY2(
+            std::abs(qint64(decoded.size()) - frames) <= 1152 + 1152,
+            qPrintable(QStringLiteral("%1 decoded, %2 captured").arg(decoded.size()).arg(frames)));
+        const double f =
+            testsupport::zeroCrossingFrequency(decoded.data() + 4410, decoded.size() - 8820, rate);
         QVERIFY2(std::abs(f - 440.0) < 5.0, qPrintable(QString::number(f)));
     }
 
-    void monitorRecordsWhatTheSinkPlays()
-    {
+    void monitorRecordsWhatTheSinkPlays() {
         QTemporaryDir dir;
         const QString tone = dir.filePath(QStringLiteral("tone.wav"));
         QVERIFY(testsupport::makeTone(tone, 6, 44100, 2, {}, 1000.0));
         // A sink of this test's own: other tests running meanwhile play into the shared one.
-        const QString sink = QStringLiteral("recordtest%1").arg(QCoreApplication::applicationPid());
-        const QString module = pactl({"load-module", "module-null-sink", "sink_name=" + sink,
-                                      "sink_properties=device.description=" + sink})
-                                   .trimmed();
-        QVERIFY2(module.toInt() > 0 || module == "0", qPrintable(module));
-        const auto unload = qScopeGuard([&] { pactl({"unload-module", module}); });
+        const QString sink = testsupport::uniqueServerName(QStringLiteral("recordtest"));
+        const testsupport::ServerModule module({"module-null-sink", "sink_name=" + sink,
+                                                "sink_properties=device.description=" + sink});
+        QVERIFY(module.ok());
         const int monitor = inputNamed(QStringLiteral("Monitor of ") + sink);
         QVERIFY(monitor >= 0);
         QVERIFY(BASS_RecordSetInput(monitor, BASS_INPUT_ON));
@@ -233,11 +221,10 @@ private slots:
         QVERIFY2(std::abs(f - 1000.0) < 15.0, qPrintable(QString::number(f)));
     }
 
-    void anEncoderThatCannotStartEndsTheRecording()
-    {
+    void anEncoderThatCannotStartEndsTheRecording() {
         Captured captured;
-        const HRECORD channel = BASS_RecordStart(44100, 2, BASS_RECORD_PAUSE, &countingCallback,
-                                                 &captured);
+        const HRECORD channel =
+            BASS_RecordStart(44100, 2, BASS_RECORD_PAUSE, &countingCallback, &captured);
         QVERIFY(channel);
         ChannelGuard guard{channel};
         const EncoderCommand missing{QStringLiteral("/nonexistent/lame"), {"-", "x.mp3"}};

@@ -1,11 +1,12 @@
-// Playback on the test server's null sink: the frames asked of the reader, the stream's life on
-// the server, pause and position, the end notice, and a server that dies while playing.
+// Playback on a null sink of this test's own (the shared one plays other tests' sound
+// meanwhile): the frames asked of the reader, the stream's life on the server, pause and
+// position, the end notice, and a server that dies while playing.
 
 #include "TestSupport.h"
 #include "pulse_support.h"
 
-#include "platform/pulse/AudioPlayer.h"
 #include "platform/bass/Bass.h"
+#include "platform/pulse/AudioPlayer.h"
 
 #include <QProcess>
 #include <QSignalSpy>
@@ -139,9 +140,23 @@ private:
 
 class TestPulsePlayer : public QObject {
     Q_OBJECT
+    std::unique_ptr<testsupport::ServerModule> m_sink;
+
 private slots:
-    void init() {
-        CHIMORA_REQUIRE_SERVICE(testsupport::havePulseServer(), "no test audio server (PULSE_SERVER is not set)");
+    void initTestCase() {
+        CHIMORA_REQUIRE_SERVICE(testsupport::havePulseServer(),
+                                "no test audio server (PULSE_SERVER is not set)");
+        const QString name = testsupport::uniqueServerName(QStringLiteral("playertest"));
+        m_sink = std::make_unique<testsupport::ServerModule>(QStringList{
+            "module-null-sink", "sink_name=" + name, "sink_properties=device.description=" + name});
+        QVERIFY(m_sink->ok());
+        // Streams made for the server's default sink go to this one.
+        qputenv("PULSE_SINK", name.toUtf8());
+    }
+
+    void cleanupTestCase() {
+        qunsetenv("PULSE_SINK");
+        m_sink.reset();
     }
 
     void cleanup() { BASS_Free(); }
@@ -291,8 +306,13 @@ private slots:
         DisposableServer server;
         QVERIFY(server.start());
         const QByteArray saved = qgetenv("PULSE_SERVER");
+        const QByteArray savedSink = qgetenv("PULSE_SINK");
         qputenv("PULSE_SERVER", server.address());
-        auto restore = qScopeGuard([&] { qputenv("PULSE_SERVER", saved); });
+        qputenv("PULSE_SINK", "s");
+        auto restore = qScopeGuard([&] {
+            qputenv("PULSE_SERVER", saved);
+            qputenv("PULSE_SINK", savedSink);
+        });
 
         const AudioFormat format{8000, 1};
         ToneSource source(format, 8000 * 30);
