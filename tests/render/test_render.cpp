@@ -31,6 +31,7 @@ struct FakeEditor {
     bool emptySelection = false;
     int saves = 0;
     QString outAudioFile;
+    QString plantedLinkTo; ///< when set, the saved file is swapped for a link to this one
 
     RenderEditor editor() {
         RenderEditor e;
@@ -50,6 +51,9 @@ struct FakeEditor {
                                        rate ? rate : kSourceRate, channels ? channels : 2,
                                        {QStringLiteral("-c:a"), QStringLiteral("pcm_s16le")}))
                 return Error::environment(QStringLiteral("ffmpeg failed"));
+            if (!plantedLinkTo.isEmpty() &&
+                !(QFile::remove(path) && QFile::link(plantedLinkTo, path)))
+                return Error::environment(QStringLiteral("no link planted"));
             return {};
         };
         e.outAudioFile = &outAudioFile;
@@ -115,6 +119,10 @@ private slots:
     void failuresKeepExistingFile_data();
     void failuresKeepExistingFile();
     void readOnlyFolder();
+    void namesUpToTheSystemsLimit_data();
+    void namesUpToTheSystemsLimit();
+    void linksPlantedInTheAppFolder_data();
+    void linksPlantedInTheAppFolder();
 
 private:
     QTemporaryDir* m_app = nullptr;
@@ -355,6 +363,72 @@ void TestRender::readOnlyFolder() {
         QVERIFY2(result.error().message.contains(folder), qPrintable(result.error().message));
         QVERIFY(!QFile::exists(output));
         QCOMPARE(observer.finishedCalls, 1);
+    }
+}
+
+void TestRender::namesUpToTheSystemsLimit_data() {
+    QTest::addColumn<int>("nameBytes"); // with the extension
+    QTest::addColumn<bool>("renders");
+    QTest::newRow("244 bytes") << 244 << true;
+    QTest::newRow("255 bytes") << 255 << true;
+    QTest::newRow("256 bytes") << 256 << false;
+}
+
+void TestRender::namesUpToTheSystemsLimit() {
+    QFETCH(int, nameBytes);
+    QFETCH(bool, renders);
+    const QString name = QString(nameBytes - 4, QLatin1Char('n')) + QStringLiteral(".mp3");
+    FakeEditor fake;
+    CountingObserver observer;
+    const auto result =
+        renderRingtone(m_out->filePath(name), choices(RingtoneFormat::Mp3, "16000", "64", 0, 0),
+                       fake.editor(), observer);
+    QCOMPARE(result.ok(), renders);
+    if (renders)
+        QCOMPARE(testsupport::probe(m_out->filePath(name)).codec, QStringLiteral("mp3"));
+    else
+        QVERIFY2(result.error().message.contains(QStringLiteral("cannot be used as a file name")),
+                 qPrintable(result.error().message));
+    QCOMPARE(strayFiles(m_out->path(), renders ? QStringList{name} : QStringList{}), QStringList());
+}
+
+void TestRender::linksPlantedInTheAppFolder_data() {
+    QTest::addColumn<QString>("linkName"); // in the application folder, to someone's file
+    QTest::addColumn<bool>("faded");
+    QTest::addColumn<bool>("renders");
+    // Swapped in after the editor wrote it: neither faded into nor copied out of.
+    QTest::newRow("temporary WAV, faded") << "output1-temp.wav" << true << false;
+    QTest::newRow("temporary WAV, copied") << "output1-temp.wav" << false << false;
+    // Lying in wait: the upload is written in its place.
+    QTest::newRow("upload file") << "upload-temp.wav" << false << true;
+}
+
+void TestRender::linksPlantedInTheAppFolder() {
+    QFETCH(QString, linkName);
+    QFETCH(bool, faded);
+    QFETCH(bool, renders);
+    const QString victim = m_out->filePath(QStringLiteral("someone's.wav"));
+    QVERIFY(testsupport::makeTone(victim, 1.0, 8000, 1,
+                                  {QStringLiteral("-c:a"), QStringLiteral("pcm_s16le")}));
+    const QByteArray victimBytes = readAll(victim);
+    const QString upload = m_app->filePath(QStringLiteral("upload-temp.wav"));
+    FakeEditor fake;
+    if (linkName == QLatin1String("output1-temp.wav"))
+        fake.plantedLinkTo = victim;
+    else
+        QVERIFY(QFile::link(victim, upload));
+    RenderChoices c = choices(RingtoneFormat::Wav, "8000", "64", 0, 0);
+    if (faded)
+        c.shaping.fadeInSeconds = 0.5;
+    CountingObserver observer;
+    const auto result = renderRingtone(upload, c, fake.editor(), observer, LinkPolicy::Replace);
+    QCOMPARE(result.ok(), renders);
+    QCOMPARE(readAll(victim), victimBytes);
+    if (renders) {
+        QVERIFY(!QFileInfo(upload).isSymLink());
+        QVERIFY(qAbs(testsupport::probe(upload).durationSeconds - kWholeSeconds) < 0.01);
+    } else {
+        QVERIFY(!QFile::exists(upload));
     }
 }
 
