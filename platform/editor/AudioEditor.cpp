@@ -73,6 +73,7 @@ AudioEditor::AudioEditor(QWidget* parent)
     addField(tr("&Length:"), m_lengthField, QStringLiteral("selectionLength"));
     fields->addSpacing(8);
     fields->addWidget(m_status, 1);
+    m_status->setTextFormat(Qt::PlainText); // errors quote file names
     m_status->setTextInteractionFlags(Qt::TextSelectableByMouse);
     // A long message must not widen the editor beyond the page that holds it.
     m_status->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
@@ -626,7 +627,11 @@ void AudioEditor::applyNextSuggestion() {
 
 void AudioEditor::setStatus(const QString& text) {
     m_status->setText(text);
-    m_status->setToolTip(text);
+    // A tool tip has no plain-text switch: escaped and marked up, it shows the text as it is.
+    m_status->setToolTip(
+        text.isEmpty()
+            ? QString()
+            : QStringLiteral("<p style=\"white-space:pre-wrap\">%1</p>").arg(text.toHtmlEscaped()));
 }
 
 QString AudioEditor::statusText() const {
