@@ -13,6 +13,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QScrollBar>
+#include <QTextDocument>
 #include <QTimer>
 #include <QVBoxLayout>
 
@@ -627,11 +628,8 @@ void AudioEditor::applyNextSuggestion() {
 
 void AudioEditor::setStatus(const QString& text) {
     m_status->setText(text);
-    // A tool tip has no plain-text switch: escaped and marked up, it shows the text as it is.
-    m_status->setToolTip(
-        text.isEmpty()
-            ? QString()
-            : QStringLiteral("<p style=\"white-space:pre-wrap\">%1</p>").arg(text.toHtmlEscaped()));
+    // A tool tip has no plain-text switch: converted, the text shows as it is.
+    m_status->setToolTip(text.isEmpty() ? text : Qt::convertFromPlainText(text));
 }
 
 QString AudioEditor::statusText() const {
