@@ -1,6 +1,7 @@
 #include "mail/MailAccount.h"
 
 #include "mail/MailHeaders.h"
+#include "platform/core/AppFolder.h"
 #include "platform/core/IniFile.h"
 
 #include <QStringList>
@@ -63,6 +64,17 @@ MailAccount readMailAccount(const QString& settingsFile)
     account.user = ini.value(Section, QStringLiteral("User"));
     account.from = ini.value(Section, QStringLiteral("From"));
     account.caFile = ini.value(Section, QStringLiteral("CAFile"));
+    // Whoever may change the file could name their own server (and receive the password) or
+    // their own certificate authority (and read the mail on its way): neither is taken from
+    // it. Without a server the account is incomplete, so the user is asked for it.
+    QString why;
+    if ((!account.server.isEmpty() || !account.caFile.isEmpty()) &&
+        !isTrustedFile(settingsFile, &why)) {
+        qWarning("Ignoring Server and CAFile of [Mail] in %s: %s.", qPrintable(settingsFile),
+                 qPrintable(why));
+        account.server.clear();
+        account.caFile.clear();
+    }
     return account;
 }
 

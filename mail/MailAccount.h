@@ -24,7 +24,9 @@ struct MailAccount {
 };
 
 /// The account in [Mail] of `settingsFile`; missing keys read as empty (security: STARTTLS;
-/// an unknown security text also reads as STARTTLS, the safe choice).
+/// an unknown security text also reads as STARTTLS, the safe choice). Server and CAFile read as
+/// empty, and the log says why, when the file or its folder may have been changed by another
+/// user (see isTrustedFile).
 MailAccount readMailAccount(const QString& settingsFile);
 
 /// Writes the five keys of [Mail], keeping every other section and key of the file.

@@ -35,7 +35,9 @@ QString uploadFileName(RingtoneFormat format) {
 }
 
 QString withRingtoneExtension(const QString& path, RingtoneFormat format) {
-    if (path.toUpper().contains(searchedExtension(format)))
+    // Only the file's own name counts: a folder called "sounds.wav" says nothing about it.
+    const QString name = path.mid(path.lastIndexOf(QLatin1Char('/')) + 1);
+    if (name.toUpper().contains(searchedExtension(format)))
         return path;
     return path + ringtoneExtension(format);
 }

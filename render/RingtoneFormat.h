@@ -22,8 +22,8 @@ QString saveDialogFilter(RingtoneFormat format);
 QString uploadFileName(RingtoneFormat format);
 
 /// The rule of "Save as file": `path` with the format's extension appended, unless the
-/// upper-cased path contains the searched extension anywhere (so "tone.MP3" and
-/// "sounds.wav/tone" stay as they are).
+/// upper-cased file name (the folders do not count) contains the searched extension (so
+/// "tone.MP3" stays as it is and "sounds.wav/tone" becomes "sounds.wav/tone.wav").
 QString withRingtoneExtension(const QString& path, RingtoneFormat format);
 
 } // namespace chimora

@@ -1,11 +1,13 @@
 #include "render/RingtoneRender.h"
 
-#include "platform/core/AppFolder.h"
-#include "platform/core/AtomicFile.h"
-#include "platform/ffmpeg/AudioProbe.h"
 #include "platform/bass/Bass.h"
 #include "platform/bass/BassEncode.h"
 #include "platform/bass/BassStream.h"
+#include "platform/core/AppFolder.h"
+#include "platform/core/AtomicFile.h"
+#include "platform/core/FileName.h"
+#include "platform/core/UniqueFd.h"
+#include "platform/ffmpeg/AudioProbe.h"
 #include "render/EncoderCommands.h"
 #include "render/RenderState.h"
 
@@ -14,10 +16,13 @@
 #include <QFile>
 #include <QFileInfo>
 
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <memory>
 #include <vector>
 
+#include <fcntl.h>
 
 namespace chimora {
 
@@ -32,13 +37,17 @@ const QString kTempWavName = QStringLiteral("output1-temp.wav");
 
 /// The output file, reserved beside `target` under a temporary name: checks first what would
 /// make writing it pointless, so the messages can say what to choose instead.
-Result<std::unique_ptr<AtomicFile>> reserveOutput(const QString& target) {
+Result<std::unique_ptr<AtomicFile>> reserveOutput(const QString& target, LinkPolicy links) {
     const QFileInfo info(target);
     if (info.fileName().isEmpty() || info.isDir())
         return Error::badInput(
             QStringLiteral("%1 is a folder, not a file name. Choose a file name for the "
                            "ringtone.")
                 .arg(QDir::toNativeSeparators(target)));
+    if (const QString problem = fileNameProblem(info.fileName()); !problem.isEmpty())
+        return Error::badInput(
+            QStringLiteral("\"%1\" cannot be used as a file name: %2. Choose a shorter name.")
+                .arg(info.fileName(), problem));
     if (info.exists() && !info.isWritable())
         return Error::environment(
             QStringLiteral("%1 is read-only and was left as it is. Choose another name or "
@@ -47,7 +56,7 @@ Result<std::unique_ptr<AtomicFile>> reserveOutput(const QString& target) {
     if (!info.dir().exists())
         return Error::badInput(QStringLiteral("The folder %1 does not exist. Choose another folder.")
                                    .arg(QDir::toNativeSeparators(info.absolutePath())));
-    auto file = std::make_unique<AtomicFile>(target);
+    auto file = std::make_unique<AtomicFile>(target, links);
     if (!file->open())
         return Error::environment(
             QStringLiteral("The ringtone cannot be written in the folder %1: %2. Choose "
@@ -57,11 +66,13 @@ Result<std::unique_ptr<AtomicFile>> reserveOutput(const QString& target) {
 }
 
 Result<void> copyInto(const QString& source, QFile& target) {
-    QFile in(source);
-    if (!in.open(QIODevice::ReadOnly))
+    // The scratch file of a fixed name: a link put in its place is not followed.
+    UniqueFd fd(::open(QFile::encodeName(source).constData(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
+    QFile in;
+    if (!fd.isOpen() || !in.open(fd.get(), QIODevice::ReadOnly))
         return Error::internal(
             QStringLiteral("The prepared audio (%1) could not be read.").arg(kTempWavName),
-            in.errorString());
+            fd.isOpen() ? in.errorString() : QString::fromLocal8Bit(std::strerror(errno)));
     std::vector<char> buf(1 << 20);
     for (;;) {
         const qint64 n = in.read(buf.data(), qint64(buf.size()));
@@ -206,7 +217,8 @@ QString describeDifferences(const QString& outputPath, const AudioFileInfo& got,
 } // namespace
 
 Result<RenderReport> renderRingtone(const QString& outputPath, const RenderChoices& choices,
-                                    const RenderEditor& editor, RenderObserver& observer) {
+                                    const RenderEditor& editor, RenderObserver& observer,
+                                    LinkPolicy outputLinks) {
     RingtoneFile = outputPath;
     observer.processEvents();
 
@@ -258,7 +270,7 @@ Result<RenderReport> renderRingtone(const QString& outputPath, const RenderChoic
     observer.converting();
     observer.processEvents();
 
-    auto pending = reserveOutput(outputPath);
+    auto pending = reserveOutput(outputPath, outputLinks);
     if (!pending.ok())
         return pending.error();
 

@@ -3,6 +3,7 @@
 // rate and channel count, which is either copied to the output (WAV) or streamed through lame or
 // oggenc into it. No widgets: the progress window hangs on the observer's calls.
 
+#include "platform/core/AtomicFile.h"
 #include "platform/core/Result.h"
 #include "render/RingtoneFormat.h"
 #include "render/RingtoneShaping.h"
@@ -66,12 +67,16 @@ struct RenderReport {
 
 /// Renders the editor's audio with `choices` to `outputPath`. Sets RingtoneFile first. The
 /// temporary WAV is written to "output1-temp.wav" in the application folder (deleted first, left
-/// there after, with the fades and loudness applied when chosen). The output is written beside `outputPath` under a temporary name and renamed
-/// over it only when complete, so on failure a file already at `outputPath` is untouched and no
-/// empty or partial file is left. Errors name what failed: the editor's save ("Nothing is
-/// selected..."), a missing encoder, the encoder's own error text, a folder that cannot be
-/// written. UI thread.
+/// there after, with the fades and loudness applied when chosen; a link put in its place is
+/// never followed). The output is written beside `outputPath` under a temporary name and
+/// renamed over it only when complete, so on failure a file already at `outputPath` is
+/// untouched and no empty or partial file is left; `outputLinks` says what a link at
+/// `outputPath` means (Replace for the program's own files in the application folder). Errors
+/// name what failed: the editor's save ("Nothing is selected..."), a name that cannot be a file
+/// name, a missing encoder, the encoder's own error text, a folder that cannot be written.
+/// UI thread.
 Result<RenderReport> renderRingtone(const QString& outputPath, const RenderChoices& choices,
-                                    const RenderEditor& editor, RenderObserver& observer);
+                                    const RenderEditor& editor, RenderObserver& observer,
+                                    LinkPolicy outputLinks = LinkPolicy::WriteThrough);
 
 } // namespace chimora

@@ -1,5 +1,6 @@
 #include "render/RingtoneShaping.h"
 
+#include "platform/core/UniqueFd.h"
 #include "render/LoudnessMeter.h"
 
 #include <QDir>
@@ -7,9 +8,13 @@
 #include <QtEndian>
 
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
+#include <cstring>
 #include <optional>
 #include <vector>
+
+#include <fcntl.h>
 
 namespace chimora {
 
@@ -142,12 +147,15 @@ Result<double> truePeakNear(const std::vector<float>& chunkPeaks, float samplePe
 
 Result<ShapingOutcome> shapeWavFile(const QString& path, const RenderShaping& shaping) {
     const QString shown = QDir::toNativeSeparators(path);
-    QFile in(path);
-    if (!in.open(QIODevice::ReadOnly))
+    // The render's scratch file has a fixed name: a link put in its place is neither read nor
+    // written through. Read and rewritten through the one descriptor.
+    const UniqueFd fd(::open(QFile::encodeName(path).constData(), O_RDWR | O_NOFOLLOW | O_CLOEXEC));
+    QFile out;
+    if (!fd.isOpen() || !out.open(fd.get(), QIODevice::ReadWrite))
         return Error::environment(
-            QStringLiteral("The prepared audio %1 could not be read.").arg(shown), in.errorString());
-    QByteArray bytes = in.readAll();
-    in.close();
+            QStringLiteral("The prepared audio %1 could not be read.").arg(shown),
+            fd.isOpen() ? out.errorString() : QString::fromLocal8Bit(std::strerror(errno)));
+    QByteArray bytes = out.readAll();
     const std::optional<PcmLayout> layout = parsePcmWav(bytes);
     if (!layout)
         return Error::internal(
@@ -217,11 +225,6 @@ Result<ShapingOutcome> shapeWavFile(const QString& path, const RenderShaping& sh
 
     // The file is the render's own scratch copy: only the changed runs of samples are written
     // back, in place (a fade alone touches a few KB).
-    QFile out(path);
-    if (!out.open(QIODevice::ReadWrite))
-        return Error::environment(
-            QStringLiteral("The prepared audio %1 could not be rewritten.").arg(shown),
-            out.errorString());
     for (int64_t from = 0; from < layout->frames; from += kChunkFrames) {
         const int64_t to = std::min(layout->frames, from + kChunkFrames);
         const bool flat = fade.flat(from, to);

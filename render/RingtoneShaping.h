@@ -46,8 +46,9 @@ struct ShapingOutcome {
 /// the two overlap their gains multiply), then one gain for the whole file brings the faded
 /// audio to the target loudness within the peak ceiling. Silence and audio shorter than
 /// 400 ms keep their level. The changed samples are written back in place (the file is the
-/// render's scratch copy; after a failed write it is incomplete, and so is the render). Errors: a file that is not 16-bit PCM WAV (Internal: the
-/// editor writes nothing else), a file that cannot be read or written. Blocks.
+/// render's scratch copy; after a failed write it is incomplete, and so is the render; a link
+/// at `path` is not followed). Errors: a file that is not 16-bit PCM WAV (Internal: the editor
+/// writes nothing else), a file that cannot be read or written. Blocks.
 Result<ShapingOutcome> shapeWavFile(const QString& path, const RenderShaping& shaping);
 
 } // namespace chimora

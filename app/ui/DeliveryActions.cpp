@@ -1,11 +1,12 @@
 #include "app/ui/DeliveryActions.h"
 
+#include "app/Settings.h"
 #include "app/ui/EditingPage.h"
 #include "app/ui/OptionsPage.h"
 #include "device/ui/Form4.h"
-#include "app/Settings.h"
 #include "mail/ui/Form5.h"
 #include "platform/core/AppFolder.h"
+#include "platform/core/FileName.h"
 #include "platform/editor/AudioEditor.h"
 #include "render/RenderState.h"
 #include "render/RingtoneFormat.h"
@@ -75,25 +76,13 @@ void DeliveryActions::saveAsFile()
     RenderRingtone(withRingtoneExtension(chosen, *format));
 }
 
-namespace {
-
-// The e-mail attachment is "<name><extension>" in the application folder: a name holding a
-// folder separator, or naming the folder itself or its parent, would put it elsewhere.
-bool isPlainFileName(const QString& name)
-{
-    return !name.isEmpty() && !name.contains(QLatin1Char('/')) && !name.contains(QChar(0)) &&
-           name != QLatin1String(".") && name != QLatin1String("..");
-}
-
-} // namespace
-
 void DeliveryActions::transferToDevice()
 {
     const std::optional<RingtoneFormat> format = chosenRingtoneFormat();
     if (!format)
         return;
     // After a failed render (its message shown) the browser would upload an older ringtone.
-    if (!RenderRingtone(appFilePath(uploadFileName(*format))))
+    if (!RenderRingtone(appFilePath(uploadFileName(*format)), LinkPolicy::Replace))
         return;
     QCoreApplication::processEvents();
     m_wizard->setEnabled(false);
@@ -108,17 +97,28 @@ void DeliveryActions::emailRingtone()
     const std::optional<RingtoneFormat> format = chosenRingtoneFormat();
     if (!format)
         return;
+    // The attachment is "<name><extension>" in the application folder: a name holding a
+    // folder separator would put it elsewhere, one that names a folder would mail a hidden
+    // file, and one too long for a file name cannot be written at all.
     const QString name = m_options->Text1->text();
-    if (!isPlainFileName(name)) {
-        QMessageBox::warning(m_wizard, QStringLiteral("Chimora"),
-                             QStringLiteral("The ringtone name \"%1\" cannot be used as a file "
-                                            "name. Enter a name without \"/\" that is not "
-                                            "\".\" or \"..\".")
-                                 .arg(name));
+    const QString fileName = name + ringtoneExtension(*format);
+    QString problem = fileNameProblem(name);
+    if (problem.isEmpty() && !fileNameProblem(fileName).isEmpty())
+        problem = QStringLiteral("with the extension \"%1\" %2")
+                      .arg(ringtoneExtension(*format), fileNameProblem(fileName));
+    if (!problem.isEmpty()) {
+        QMessageBox box(QMessageBox::Warning, QStringLiteral("Chimora"),
+                        QStringLiteral("The ringtone name \"%1\" cannot be used as a file name: "
+                                       "%2. Enter another name.")
+                            .arg(name, problem),
+                        QMessageBox::Ok, m_wizard);
+        box.setTextFormat(Qt::PlainText); // the name is the user's, not markup
+        box.exec();
         return;
     }
-    // Opening the window after a failed render would send an older ringtone.
-    if (!RenderRingtone(appFilePath(name + ringtoneExtension(*format))))
+    // Opening the window after a failed render would send an older ringtone. The attachment
+    // is the program's own file: a link found in its place is replaced, not written through.
+    if (!RenderRingtone(appFilePath(fileName), LinkPolicy::Replace))
         return;
     QCoreApplication::processEvents();
 

@@ -238,7 +238,7 @@ void OptionsPage::updateEstimate()
     QString why;
     std::optional<EstimateRequest> request = currentRequest(from, why);
     if (!request) {
-        EstimateLabel->setText(why);
+        showEstimate(why);
         return;
     }
     if (request->format == RingtoneFormat::Ogg) {
@@ -249,7 +249,15 @@ void OptionsPage::updateEstimate()
             m_vorbisTimer->start();
         }
     }
-    EstimateLabel->setText(estimateRingtone(*request).text());
+    showEstimate(estimateRingtone(*request).text());
+}
+
+// A screen reader names the line by its accessible name alone, so the text goes into the
+// description too (which tells it of each change).
+void OptionsPage::showEstimate(const QString& text)
+{
+    EstimateLabel->setText(text);
+    EstimateLabel->setAccessibleDescription(text);
 }
 
 void OptionsPage::measureVorbisRate()

@@ -73,6 +73,7 @@ public:
 private:
     void buildRenderShaping();
     void scheduleEstimate();
+    void showEstimate(const QString& text);
     /// Measures Ogg Vorbis's real rate on the section when the choices call for it.
     void measureVorbisRate();
     std::optional<EstimateRequest> currentRequest(int64_t& from, QString& why) const;

@@ -25,8 +25,16 @@ QString appFilePath(const QString& fileName);
 /// An empty path restores the default.
 void setAppFolderForTesting(const QString& folder);
 
+/// True when the file at `path`, and the folder that holds it (also the folder of the file a
+/// link leads to), belong to this user or to root and cannot be written by group or others: a
+/// file nobody else can have put there or changed. Otherwise false, with `why` (when given) set
+/// to a sentence for the log. A missing file is not trusted.
+bool isTrustedFile(const QString& path, QString* why = nullptr);
+
 /// Finds a helper program (an encoder): the application folder first, then the executable's own
-/// folder, then PATH. Returns an empty string when it is nowhere executable.
+/// folder, then PATH. A copy in either folder is used only when isTrustedFile() says so; a
+/// passed-over copy is logged with the reason. Returns an empty string when it is nowhere
+/// executable.
 QString findProgram(const QString& name);
 
 } // namespace chimora

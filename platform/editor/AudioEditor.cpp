@@ -13,6 +13,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QScrollBar>
+#include <QTextDocument>
 #include <QTimer>
 #include <QVBoxLayout>
 
@@ -73,6 +74,7 @@ AudioEditor::AudioEditor(QWidget* parent)
     addField(tr("&Length:"), m_lengthField, QStringLiteral("selectionLength"));
     fields->addSpacing(8);
     fields->addWidget(m_status, 1);
+    m_status->setTextFormat(Qt::PlainText); // errors quote file names
     m_status->setTextInteractionFlags(Qt::TextSelectableByMouse);
     // A long message must not widen the editor beyond the page that holds it.
     m_status->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
@@ -626,7 +628,8 @@ void AudioEditor::applyNextSuggestion() {
 
 void AudioEditor::setStatus(const QString& text) {
     m_status->setText(text);
-    m_status->setToolTip(text);
+    // A tool tip has no plain-text switch: converted, the text shows as it is.
+    m_status->setToolTip(text.isEmpty() ? text : Qt::convertFromPlainText(text));
 }
 
 QString AudioEditor::statusText() const {

@@ -55,6 +55,7 @@ RawPcmDialog::RawPcmDialog(const QString& fileName, QWidget* parent) : QDialog(p
     auto* intro = new QLabel(
         tr("%1 has no header that says how its audio is stored. Choose its layout:").arg(fileName),
         this);
+    intro->setTextFormat(Qt::PlainText); // it names the user's file
     intro->setWordWrap(true);
     auto* form = new QFormLayout;
     form->addRow(tr("Sample &rate (Hz):"), m_rate);

@@ -210,7 +210,9 @@ Result<void> writeWavFile(const AudioSnapshot& audio, int64_t from, int64_t to,
                 QStringLiteral("The audio could not be converted to %1 Hz.").arg(outRate));
     }
 
-    AtomicFile file(path);
+    // The editor's saves go to the program's scratch file (output1-temp.wav): a link found
+    // there was not made by us and is replaced, never written through.
+    AtomicFile file(path, LinkPolicy::Replace);
     if (!file.open())
         return writeError(path, file.errorString());
     auto put = [&](const int16_t* samples, int64_t frames) {

@@ -16,7 +16,8 @@ int64_t resampledFrames(int64_t frames, int inRate, int outRate);
 /// (0 = as the source for rate and channels; stereo to mono by averaging, mono to stereo by
 /// copying; rate by high-quality resampling). At the source format the samples are copied bit
 /// for bit. Writes a temporary file beside `path` and renames it into place only when complete,
-/// so on failure `path` is untouched and no stray file is left. Blocks the calling thread.
+/// so on failure `path` is untouched and no stray file is left; a symbolic link at `path` is
+/// replaced, not written through. Blocks the calling thread.
 Result<void> writeWavFile(const AudioSnapshot& audio, int64_t from, int64_t to,
                           const OutputFormat& format, const QString& path);
 

@@ -58,6 +58,7 @@ void showMessage(QMessageBox::Icon icon, const QString& text) {
         return;
     }
     QMessageBox box(icon, QStringLiteral("Chimora"), text, QMessageBox::Ok, ui().controls.wizard);
+    box.setTextFormat(Qt::PlainText); // the text holds file and ringtone names
     box.exec();
 }
 
@@ -144,7 +145,7 @@ void setRenderControls(const RenderControls& controls) {
     }
 }
 
-bool RenderRingtone(const QString& outputPath) {
+bool RenderRingtone(const QString& outputPath, LinkPolicy outputLinks) {
     // The event-loop passes before the wizard is disabled could deliver a second click on a
     // delivery button; a render inside a render would share the temporary file and stream.
     if (ui().rendering)
@@ -168,7 +169,7 @@ bool RenderRingtone(const QString& outputPath) {
     editor.outAudioFile = c.OutAudioFile;
 
     WindowObserver observer;
-    const auto result = renderRingtone(outputPath, choices, editor, observer);
+    const auto result = renderRingtone(outputPath, choices, editor, observer, outputLinks);
     if (!result.ok()) {
         if (!result.error().detail.isEmpty())
             qWarning("Render of %s failed: %s", qPrintable(outputPath),

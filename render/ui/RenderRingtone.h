@@ -1,6 +1,7 @@
 #pragma once
 // RenderRingtone: the render with its progress window, for the wizard's delivery actions.
 
+#include "platform/core/AtomicFile.h"
 #include "platform/core/Result.h"
 #include "render/RingtoneFormat.h"
 
@@ -66,7 +67,8 @@ bool renderInProgress();
 /// render failed, naming what failed, or when the file got another rate, channel count or
 /// bitrate than chosen. Returns true when a complete file is at `outputPath`. A call made while
 /// a render runs (from one of its event-loop passes) does nothing and returns false.
-bool RenderRingtone(const QString& outputPath);
+/// `outputLinks`: see renderRingtone().
+bool RenderRingtone(const QString& outputPath, LinkPolicy outputLinks = LinkPolicy::WriteThrough);
 
 /// Replaces the message box (tests): called with the icon and the text instead of showing it.
 /// An empty function restores the box.

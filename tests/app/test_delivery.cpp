@@ -69,7 +69,8 @@ private slots:
         QTest::newRow("upper-case extension kept") << "tone2.MP3" << "tone2.MP3" << 1 << 1 << 0 << "mp3" << 24000 << 1;
         QTest::newRow("ogg") << "bell" << "bell.ogg" << 2 << 1 << 1 << "vorbis" << 24000 << 2;
         QTest::newRow("wav in a folder named like a wav")
-            << "sounds.wav/ring" << "sounds.wav/ring" << 0 << 6 << 0 << "pcm_s16le" << 8000 << 1;
+            << "sounds.wav/ring"
+            << "sounds.wav/ring.wav" << 0 << 6 << 0 << "pcm_s16le" << 8000 << 1;
     }
     void savesTheChosenSectionInTheChosenFormat()
     {
@@ -163,9 +164,14 @@ private slots:
         MailSubject = "My tone";
         MailMessage = "line one\nline two";
         m_messages.clear();
+        // A link lying in wait where the attachment goes is replaced, not written through.
+        const QString file = m_dir.filePath("app/ringtone.ogg");
+        wizardtest::writeFile(m_dir.filePath("someone's"), "kept");
+        QFile::remove(file);
+        QVERIFY(QFile::link(m_dir.filePath("someone's"), file));
         QTest::mouseClick(m_wizard->optionsPage->Command8, Qt::LeftButton);
 
-        const QString file = m_dir.filePath("app/ringtone.ogg");
+        QCOMPARE(wizardtest::readFile(m_dir.filePath("someone's")), QByteArray("kept"));
         QCOMPARE(RingtoneFile, file);
         QCOMPARE(testsupport::probe(file).codec, QString("vorbis"));
         Form5* form = openMailWindow();
@@ -185,12 +191,14 @@ private slots:
     void emailOpensNothingForABadNameOrAFailedRender_data()
     {
         QTest::addColumn<QString>("name");
-        QTest::addColumn<bool>("refusedBeforeRender");
-        QTest::newRow("folder separator") << "../escape" << true;
+        QTest::addColumn<bool>("refusedBeforeRender"); // else the render fails: nothing selected
+        QTest::newRow("folder separator") << "../<b>escape</b>" << true;
         QTest::newRow("dot") << "." << true;
         QTest::newRow("dot dot") << ".." << true;
         QTest::newRow("empty") << "" << true;
-        QTest::newRow("too long for a file name") << QString(300, 'x') << false;
+        QTest::newRow("too long for a file name") << QString(300, 'x') << true;
+        QTest::newRow("too long with the extension") << QString(252, 'x') << true;
+        QTest::newRow("failed render") << "ringtone" << false;
     }
     void emailOpensNothingForABadNameOrAFailedRender()
     {
@@ -198,6 +206,8 @@ private slots:
         QFETCH(bool, refusedBeforeRender);
         m_wizard->optionsPage->Option1->setChecked(true);
         m_wizard->optionsPage->Text1->setText(name);
+        m_wizard->editingPage->Combo1->setCurrentIndex(refusedBeforeRender ? 0 : 1);
+        m_wizard->editingPage->AE->document()->setSelection(0, 0);
         RingtoneFile = "untouched";
         m_messages.clear();
         wizardtest::MessageBoxAnswer box;
@@ -207,11 +217,13 @@ private slots:
         if (refusedBeforeRender) {
             QCOMPARE(RingtoneFile, QString("untouched"));
             QVERIFY(box.text.contains("cannot be used as a file name"));
+            QVERIFY2(box.shown.contains('"' + name + '"'), qPrintable(box.shown));
         } else {
             QCOMPARE(m_messages.size(), 1); // the render's own message
         }
         QVERIFY(!openMailWindow());
         QVERIFY(m_wizard->isEnabled());
+        m_wizard->editingPage->Combo1->setCurrentIndex(0);
     }
 
     void cleanupTestCase()

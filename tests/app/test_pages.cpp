@@ -1,6 +1,6 @@
 // The source and editing pages with the real open dialog and the real editor: cancelling and
 // choosing a file, opening a second file after going back, dropping a file on the window, and
-// the editor toolbar.
+// the editor toolbar; a file's name shown as it is written.
 
 #include "TestSupport.h"
 #include "app/ui/EditingPage.h"
@@ -15,7 +15,9 @@
 #include <QAction>
 #include <QApplication>
 #include <QComboBox>
+#include <QDialog>
 #include <QFileDialog>
+#include <QLabel>
 #include <QLineEdit>
 #include <QMimeData>
 #include <QTemporaryDir>
@@ -136,6 +138,25 @@ private slots:
         QCOMPARE(shownPage(*m_wizard), 1);
         QTRY_COMPARE(m_wizard->editingPage->AE->document()->format().sampleRate, 8000);
         QCOMPARE(m_wizard->SrcAudioFile, m_first);
+    }
+
+    void aFileNameWithMarkupIsShownAsWritten() {
+        // A headerless file: the editor asks how it is laid out, naming it.
+        const QString name = "<b>loud<br>tone.raw";
+        wizardtest::writeFile(m_dir.filePath(name), QByteArray(8000, '\0'));
+        QStringList shown;
+        QTimer poll;
+        connect(&poll, &QTimer::timeout, this, [&] {
+            auto* dialog = qobject_cast<QDialog*>(QApplication::activeModalWidget());
+            if (!dialog)
+                return;
+            for (const QLabel* label : dialog->findChildren<QLabel*>())
+                shown << wizardtest::shownText(label);
+            dialog->reject();
+        });
+        poll.start(20);
+        m_wizard->editingPage->AE->load(m_dir.filePath(name));
+        QVERIFY2(shown.join('\n').contains(name), qPrintable(shown.join('\n')));
     }
 
     void cleanupTestCase()

@@ -1,6 +1,6 @@
 // The options page's fades, loudness and estimate line in the real wizard: the line follows the
 // section and the format, the renderer applies the page's fades, and the choices come back from
-// their own section of the settings file.
+// their own section of the settings file; a screen reader hears the line as it stands.
 
 #include "TestSupport.h"
 #include "app/Settings.h"
@@ -14,6 +14,7 @@
 #include "render/ui/RenderRingtone.h"
 #include "wizard_support.h"
 
+#include <QAccessible>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDoubleSpinBox>
@@ -23,6 +24,16 @@
 #include <QTest>
 
 using namespace chimora;
+
+namespace {
+
+// All a screen reader says of a widget: its name and its description.
+QString spoken(QWidget* widget) {
+    QAccessibleInterface* a = QAccessible::queryAccessibleInterface(widget);
+    return a ? a->text(QAccessible::Name) + '\n' + a->text(QAccessible::Description) : QString();
+}
+
+} // namespace
 
 class TestRenderCraft : public QObject {
     Q_OBJECT
@@ -60,10 +71,12 @@ private slots:
         QTRY_VERIFY2(line->text().startsWith("0:40.0, about 625 KB") &&
                          line->text().contains("iPhone"),
                      qPrintable(line->text()));
+        QVERIFY2(spoken(line).contains(line->text()), qPrintable(spoken(line)));
 
         document().setSelection(8000, 8000 + 12 * 8000 + 800);
         m_wizard->editingPage->Combo1->setCurrentIndex(1);
         QTRY_COMPARE(line->text(), QString("0:12.1, about 189 KB"));
+        QVERIFY2(spoken(line).contains(line->text()), qPrintable(spoken(line))); // kept current
 
         page().Option2->setChecked(true);
         page().Combo3->setCurrentText("320"); // lame makes 64 kbit/s at 8000 Hz

@@ -1,13 +1,16 @@
-// The settings file: private-profile reading and writing rules, the leading-number rule, and
-// the nine settings created, loaded and saved.
+// The settings file: private-profile reading and writing rules, the leading-number rule, the
+// nine settings created, loaded and saved, and what of the mail account a file that others may
+// change is trusted with.
 
-#include "platform/core/IniFile.h"
 #include "app/Settings.h"
+#include "mail/MailAccount.h"
+#include "platform/core/IniFile.h"
 #include "wizard_support.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -285,6 +288,33 @@ private slots:
         LoadSettings();
         QCOMPARE(BitrateIndex, 7);
         QCOMPARE(FormatCode, 0);
+    }
+
+    void mailServerAndAuthorityOnlyFromAFileNobodyElseWrites_data() {
+        QTest::addColumn<int>("folderMode");
+        QTest::addColumn<int>("fileMode");
+        QTest::addColumn<bool>("trusted");
+        QTest::newRow("own file") << 0700 << 0600 << true;
+        QTest::newRow("file writable by the group") << 0700 << 0660 << false;
+        QTest::newRow("folder writable by all") << 0777 << 0644 << false;
+    }
+    void mailServerAndAuthorityOnlyFromAFileNobodyElseWrites() {
+        QFETCH(int, folderMode);
+        QFETCH(int, fileMode);
+        QFETCH(bool, trusted);
+        QTemporaryDir dir;
+        const QString file = dir.filePath("settings.ini");
+        writeFile(file, "[Mail]\nServer=smtps://mail.example.org\nUser=me\nFrom=me@example.org\n"
+                        "CAFile=/home/me/private-ca.pem\n");
+        QVERIFY(::chmod(QFile::encodeName(file).constData(), mode_t(fileMode)) == 0);
+        QVERIFY(::chmod(QFile::encodeName(dir.path()).constData(), mode_t(folderMode)) == 0);
+        if (!trusted)
+            QTest::ignoreMessage(QtWarningMsg, QRegularExpression("^Ignoring Server and CAFile"));
+        const MailAccount account = readMailAccount(file);
+        QCOMPARE(account.server, trusted ? QString("smtps://mail.example.org") : QString());
+        QCOMPARE(account.caFile, trusted ? QString("/home/me/private-ca.pem") : QString());
+        QCOMPARE(account.user, QString("me")); // the rest stays: the user is asked to confirm
+        QCOMPARE(isAccountComplete(account), trusted);
     }
 };
 

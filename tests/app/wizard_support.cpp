@@ -1,8 +1,10 @@
 #include "wizard_support.h"
 
+#include <QAccessible>
 #include <QApplication>
 #include <QFile>
 #include <QFileDialog>
+#include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QTest>
@@ -51,6 +53,11 @@ void FileDialogAnswer::poll()
     QTest::keyClick(name, Qt::Key_Return);
 }
 
+QString shownText(const QLabel* label) {
+    QAccessibleInterface* a = QAccessible::queryAccessibleInterface(const_cast<QLabel*>(label));
+    return a ? a->text(QAccessible::Name) : QString();
+}
+
 void MessageBoxAnswer::arm()
 {
     QTimer::singleShot(50, &m_context, [this] { poll(); });
@@ -61,6 +68,7 @@ void MessageBoxAnswer::poll()
     if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
         title = box->windowTitle();
         text = box->text();
+        shown = shownText(box->findChild<QLabel*>(QStringLiteral("qt_msgbox_label")));
         box->accept();
         return;
     }

@@ -7,6 +7,8 @@
 #include <QString>
 #include <QStringList>
 
+class QLabel;
+
 namespace wizardtest {
 
 QByteArray readFile(const QString& path);
@@ -28,10 +30,14 @@ private:
     QObject m_context; ///< pending polls end with the answerer
 };
 
-/// Accepts the next message box and records its title and text.
+/// The text a label shows (as a screen reader gets it): markup in a rich-text label is gone.
+QString shownText(const QLabel* label);
+
+/// Accepts the next message box and records its title and text, as given and as shown.
 struct MessageBoxAnswer {
     QString title;
     QString text;
+    QString shown;
 
     void arm();
 

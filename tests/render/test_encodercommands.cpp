@@ -92,7 +92,9 @@ void TestEncoderCommands::extensionRule_data() {
     QTest::newRow("tone.MP3 stays")
         << "/music/tone.MP3" << RingtoneFormat::Mp3 << "/music/tone.MP3";
     QTest::newRow("folder sounds.wav")
-        << "/music/sounds.wav/tone" << RingtoneFormat::Wav << "/music/sounds.wav/tone";
+        << "/music/sounds.wav/tone" << RingtoneFormat::Wav << "/music/sounds.wav/tone.wav";
+    QTest::newRow("folder .MP3 only")
+        << "/music/old.MP3s/tone" << RingtoneFormat::Mp3 << "/music/old.MP3s/tone.mp3";
     QTest::newRow("other format's extension")
         << "/music/tone.wav" << RingtoneFormat::Ogg << "/music/tone.wav.ogg";
     QTest::newRow("extension without dot")

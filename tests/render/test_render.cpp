@@ -31,6 +31,7 @@ struct FakeEditor {
     bool emptySelection = false;
     int saves = 0;
     QString outAudioFile;
+    QString plantedLinkTo; ///< when set, the saved file is swapped for a link to this one
 
     RenderEditor editor() {
         RenderEditor e;
@@ -50,6 +51,9 @@ struct FakeEditor {
                                        rate ? rate : kSourceRate, channels ? channels : 2,
                                        {QStringLiteral("-c:a"), QStringLiteral("pcm_s16le")}))
                 return Error::environment(QStringLiteral("ffmpeg failed"));
+            if (!plantedLinkTo.isEmpty() &&
+                !(QFile::remove(path) && QFile::link(plantedLinkTo, path)))
+                return Error::environment(QStringLiteral("no link planted"));
             return {};
         };
         e.outAudioFile = &outAudioFile;
@@ -115,6 +119,10 @@ private slots:
     void failuresKeepExistingFile_data();
     void failuresKeepExistingFile();
     void readOnlyFolder();
+    void namesUpToTheSystemsLimit_data();
+    void namesUpToTheSystemsLimit();
+    void linksPlantedInTheAppFolder_data();
+    void linksPlantedInTheAppFolder();
 
 private:
     QTemporaryDir* m_app = nullptr;
@@ -356,6 +364,57 @@ void TestRender::readOnlyFolder() {
         QVERIFY(!QFile::exists(output));
         QCOMPARE(observer.finishedCalls, 1);
     }
+}
+
+void TestRender::namesUpToTheSystemsLimit_data() {
+    QTest::addColumn<int>("nameBytes"); // with the extension
+    QTest::addColumn<bool>("renders");
+    QTest::newRow("244 bytes") << 244 << true;
+    QTest::newRow("255 bytes") << 255 << true;
+    QTest::newRow("256 bytes") << 256 << false;
+}
+
+void TestRender::namesUpToTheSystemsLimit() {
+    QFETCH(int, nameBytes);
+    QFETCH(bool, renders);
+    const QString name = QString(nameBytes - 4, QLatin1Char('n')) + QStringLiteral(".mp3");
+    FakeEditor fake;
+    CountingObserver observer;
+    const auto result =
+        renderRingtone(m_out->filePath(name), choices(RingtoneFormat::Mp3, "16000", "64", 0, 0),
+                       fake.editor(), observer);
+    QCOMPARE(result.ok(), renders);
+    if (renders)
+        QCOMPARE(testsupport::probe(m_out->filePath(name)).codec, QStringLiteral("mp3"));
+    else
+        QVERIFY2(result.error().message.contains(QStringLiteral("cannot be used as a file name")),
+                 qPrintable(result.error().message));
+    QCOMPARE(strayFiles(m_out->path(), renders ? QStringList{name} : QStringList{}), QStringList());
+}
+
+void TestRender::linksPlantedInTheAppFolder_data() {
+    QTest::addColumn<bool>("faded"); // else copied
+    QTest::newRow("faded") << true;
+    QTest::newRow("copied") << false;
+}
+
+void TestRender::linksPlantedInTheAppFolder() {
+    // The temporary WAV swapped for a link to someone's file once the editor wrote it: that
+    // file is neither faded nor delivered as the ringtone.
+    QFETCH(bool, faded);
+    const QString victim = m_out->filePath(QStringLiteral("someone's.wav"));
+    QVERIFY(testsupport::makeTone(victim, 1.0, 8000, 1,
+                                  {QStringLiteral("-c:a"), QStringLiteral("pcm_s16le")}));
+    const QByteArray victimBytes = readAll(victim);
+    FakeEditor fake;
+    fake.plantedLinkTo = victim;
+    RenderChoices c = choices(RingtoneFormat::Wav, "8000", "64", 0, 0);
+    c.shaping.fadeInSeconds = faded ? 0.5 : 0.0;
+    CountingObserver observer;
+    const QString output = m_out->filePath(QStringLiteral("tone.wav"));
+    QVERIFY(!renderRingtone(output, c, fake.editor(), observer).ok());
+    QCOMPARE(readAll(victim), victimBytes);
+    QVERIFY(!QFile::exists(output));
 }
 
 QTEST_GUILESS_MAIN(TestRender)

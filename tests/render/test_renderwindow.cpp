@@ -9,6 +9,7 @@
 #include "render/EncoderCommands.h"
 #include "render/ui/RenderRingtone.h"
 
+#include <QAccessible>
 #include <QApplication>
 #include <QComboBox>
 #include <QFile>
@@ -109,6 +110,7 @@ private slots:
     void successLeavesWizardUsable();
     void failureGivesOneMessage();
     void barFollowsEncoding();
+    void messagesShowNamesAsWritten();
 
 private:
     QTemporaryDir* m_dir = nullptr;
@@ -191,6 +193,29 @@ void TestRenderWindow::barFollowsEncoding() {
         if (i > 0)
             QVERIFY(values[i] >= values[i - 1]);
     }
+}
+
+void TestRenderWindow::messagesShowNamesAsWritten() {
+    // A folder name that looks like markup, in the message of a folder that does not exist.
+    setRenderMessageHandlerForTesting({});
+    FakeWizard wizard;
+    wizard.option1->setChecked(true);
+    const QString folder = m_dir->filePath(QStringLiteral("<b>loud<br>tones"));
+    QString shown;
+    QTimer poll;
+    QObject::connect(&poll, &QTimer::timeout, [&] {
+        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+        if (!box)
+            return;
+        // What a reader gets is what is drawn: markup would come out as "tones".
+        auto* label = box->findChild<QLabel*>(QStringLiteral("qt_msgbox_label"));
+        if (QAccessibleInterface* a = QAccessible::queryAccessibleInterface(label))
+            shown = a->text(QAccessible::Name);
+        box->accept();
+    });
+    poll.start(20);
+    QVERIFY(!RenderRingtone(folder + QStringLiteral("/tone.wav")));
+    QVERIFY2(shown.contains(QStringLiteral("<b>loud<br>tones")), qPrintable(shown));
 }
 
 QTEST_MAIN(TestRenderWindow)
