@@ -216,11 +216,16 @@ void Form1::Form_Unload() {
     // A file marked read-only is left alone on purpose; any other failure would lose this
     // session's choices without a word, so it is told before the program ends.
     const auto saved = SaveSettings();
-    if (!saved.ok() && saved.error().kind != Error::Kind::BadInput)
-        QMessageBox::warning(this, QStringLiteral("Chimora"),
-                             saved.error().message +
-                                 QStringLiteral("\n\nThe choices made in this session could not "
-                                                "be kept."));
+    if (!saved.ok() && saved.error().kind != Error::Kind::BadInput) {
+        // The message names the settings file, whose path may hold anything.
+        QMessageBox box(QMessageBox::Warning, QStringLiteral("Chimora"),
+                        saved.error().message +
+                            QStringLiteral("\n\nThe choices made in this session could not "
+                                           "be kept."),
+                        QMessageBox::Ok, this);
+        box.setTextFormat(Qt::PlainText);
+        box.exec();
+    }
     freeAudioDevices();
 }
 
