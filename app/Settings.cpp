@@ -26,15 +26,13 @@ namespace {
 
 const QString Section = QStringLiteral("Main");
 
-QString key(int n)
-{
+QString key(int n) {
     return QString::number(n);
 }
 
 } // namespace
 
-void SetDefaultSettings()
-{
+void SetDefaultSettings() {
     SpareText = QStringLiteral("test");
     BitrateIndex = 4;
     ChannelsIndex = 1;
@@ -46,8 +44,7 @@ void SetDefaultSettings()
     MailMessage = QString();
 }
 
-void EnsureSettingsFile()
-{
+void EnsureSettingsFile() {
     QFile file(SettingsFile);
     if (file.open(QIODevice::ReadOnly))
         return;
@@ -56,8 +53,7 @@ void EnsureSettingsFile()
     (void)SaveSettings();
 }
 
-void LoadSettings()
-{
+void LoadSettings() {
     const IniFile ini(SettingsFile);
     SpareText = ini.value(Section, key(1));
     BitrateIndex = LeadingNumber(ini.value(Section, key(2)), BitrateIndex);
@@ -70,8 +66,7 @@ void LoadSettings()
     MailMessage = ini.value(Section, key(9));
 }
 
-Result<void> SaveSettings()
-{
+Result<void> SaveSettings() {
     IniFile ini(SettingsFile);
     ini.setValue(Section, key(1), SpareText);
     ini.setValue(Section, key(2), QString::number(BitrateIndex));
@@ -85,8 +80,7 @@ Result<void> SaveSettings()
     return ini.write();
 }
 
-int32_t LeadingNumber(const QString& text, int32_t previous)
-{
+int32_t LeadingNumber(const QString& text, int32_t previous) {
     QByteArray s;
     for (const QChar c : text) {
         if (c != QLatin1Char(' ') && c != QLatin1Char('\t') && c != QLatin1Char('\n') &&
@@ -99,10 +93,16 @@ int32_t LeadingNumber(const QString& text, int32_t previous)
     if (i < n && (s[i] == '+' || s[i] == '-'))
         ++i;
     int mantissaDigits = 0;
-    while (i < n && std::isdigit(uchar(s[i]))) { ++i; ++mantissaDigits; }
+    while (i < n && std::isdigit(uchar(s[i]))) {
+        ++i;
+        ++mantissaDigits;
+    }
     if (i < n && s[i] == '.') {
         ++i;
-        while (i < n && std::isdigit(uchar(s[i]))) { ++i; ++mantissaDigits; }
+        while (i < n && std::isdigit(uchar(s[i]))) {
+            ++i;
+            ++mantissaDigits;
+        }
     }
     if (mantissaDigits == 0)
         return 0;
@@ -112,7 +112,10 @@ int32_t LeadingNumber(const QString& text, int32_t previous)
         if (j < n && (s[j] == '+' || s[j] == '-'))
             ++j;
         int expDigits = 0;
-        while (j < n && std::isdigit(uchar(s[j]))) { ++j; ++expDigits; }
+        while (j < n && std::isdigit(uchar(s[j]))) {
+            ++j;
+            ++expDigits;
+        }
         if (expDigits > 0)
             end = j;
     }
@@ -131,14 +134,12 @@ int32_t LeadingNumber(const QString& text, int32_t previous)
     return int32_t(rounded);
 }
 
-bool InitControlClasses()
-{
+bool InitControlClasses() {
     // Qt registers its widget classes itself; nothing can fail here.
     return true;
 }
 
-bool CanShowPage(int)
-{
+bool CanShowPage(int) {
     return true;
 }
 

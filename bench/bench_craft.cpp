@@ -100,8 +100,8 @@ int main(int argc, char** argv) {
                 bestEditor);
 
     // Quality on the known-structure songs, at the rate most songs have.
-    std::printf("\n%-28s %6s %8s %8s %8s %8s\n", "song", "bpm", "start s", "length s",
-                "chorus", "on beat");
+    std::printf("\n%-28s %6s %8s %8s %8s %8s\n", "song", "bpm", "start s", "length s", "chorus",
+                "on beat");
     int hits = 0;
     const auto recipes = songtest::knownSongs();
     for (const songtest::SongRecipe& recipe : recipes) {
@@ -112,13 +112,13 @@ int main(int argc, char** argv) {
         const SuggestedSection& s = suggester.sections()[0];
         const double share = songtest::chorusShare(song, s.frames);
         hits += share >= 0.7;
-        std::printf("%-28s %6.0f %8.2f %8.2f %7.0f%% %8s\n", qPrintable(recipe.name), recipe.bpm,
-                    s.frames.start / 44100.0, s.frames.length() / 44100.0, 100 * share,
-                    s.startsOnBeat ? qPrintable(QStringLiteral("%1 ms").arg(
-                                         1000 * songtest::beatDistance(song, s.frames.start) /
-                                             44100.0,
-                                         0, 'f', 1))
-                                   : "no beat");
+        std::printf(
+            "%-28s %6.0f %8.2f %8.2f %7.0f%% %8s\n", qPrintable(recipe.name), recipe.bpm,
+            s.frames.start / 44100.0, s.frames.length() / 44100.0, 100 * share,
+            s.startsOnBeat
+                ? qPrintable(QStringLiteral("%1 ms").arg(
+                      1000 * songtest::beatDistance(song, s.frames.start) / 44100.0, 0, 'f', 1))
+                : "no beat");
     }
     std::printf("at least 70%% inside a chorus: %d of %zu songs (target 7 of 8)\n", hits,
                 recipes.size());

@@ -22,8 +22,7 @@ using namespace chimora;
 
 namespace {
 
-double cpuSeconds(int who)
-{
+double cpuSeconds(int who) {
     rusage u{};
     getrusage(who, &u);
     return u.ru_utime.tv_sec + u.ru_stime.tv_sec + (u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
@@ -31,8 +30,7 @@ double cpuSeconds(int who)
 
 } // namespace
 
-int main(int argc, char** argv)
-{
+int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
     const QString folder = argc > 1 ? QString::fromLocal8Bit(argv[1]) : QDir::tempPath();
     setAppFolderForTesting(folder);

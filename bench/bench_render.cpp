@@ -7,8 +7,8 @@
 // Runs alternate between render and baseline; each figure is given as the median and the best
 // of the runs (the machine may be shared, and the best run shows the cost without contention).
 // Usage: bench_render OUTPUT_FOLDER
-#include "platform/core/AppFolder.h"
 #include "platform/audio/AudioDocument.h"
+#include "platform/core/AppFolder.h"
 #include "render/EncoderCommands.h"
 #include "render/ui/RenderRingtone.h"
 

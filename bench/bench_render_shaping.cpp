@@ -89,10 +89,10 @@ int main(int argc, char** argv) {
     shaping.evenLoudness = true;
 
     const Case cases[] = {
-        {"30 s section to MP3 (22050 Hz, 128 kbit/s, stereo)", RingtoneFormat::Mp3, "22050",
-         "128", 1, "/section.mp3"},
-        {"4 min song to Ogg Vorbis (24000 Hz, 160 kbit/s, stereo)", RingtoneFormat::Ogg,
-         "24000", "160", 0, "/whole.ogg"},
+        {"30 s section to MP3 (22050 Hz, 128 kbit/s, stereo)", RingtoneFormat::Mp3, "22050", "128",
+         1, "/section.mp3"},
+        {"4 min song to Ogg Vorbis (24000 Hz, 160 kbit/s, stereo)", RingtoneFormat::Ogg, "24000",
+         "160", 0, "/whole.ogg"},
         {"30 s section to WAV (22050 Hz, stereo)", RingtoneFormat::Wav, "22050", "128", 1,
          "/section.wav"},
     };
@@ -131,9 +131,8 @@ int main(int argc, char** argv) {
             passAlone.push_back(clock.nsecsElapsed() / 1e9);
         }
         std::printf("%s\n", c.what);
-        for (auto [label, without, with] :
-             {std::tuple{"median", median(plain), median(shaped)},
-              std::tuple{"best", best(plain), best(shaped)}}) {
+        for (auto [label, without, with] : {std::tuple{"median", median(plain), median(shaped)},
+                                            std::tuple{"best", best(plain), best(shaped)}}) {
             const double ratio = with / without;
             std::printf("  %-6s without %.3f s   with %.3f s   ratio %.3f (limit %.2f) %s\n", label,
                         without, with, ratio, kLimit, ratio <= kLimit ? "ok" : "OVER");

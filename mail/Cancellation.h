@@ -15,8 +15,7 @@ class Cancellation {
 public:
     /// Any thread. Runs the hooks registered now (on the cancelling thread); later ones run at
     /// once when registered.
-    void cancel()
-    {
+    void cancel() {
         // Under the lock, so no hook runs after its guard has gone (and with it what it uses).
         const std::lock_guard lock(m_mutex);
         if (m_cancelled.exchange(true))
@@ -30,8 +29,7 @@ public:
 
     /// While the returned object lives, `hook` is called when cancel() is (at once, when it
     /// has been already). The hook must be quick, safe on any thread, and not use this object.
-    [[nodiscard]] std::shared_ptr<void> onCancel(std::function<void()> hook) const
-    {
+    [[nodiscard]] std::shared_ptr<void> onCancel(std::function<void()> hook) const {
         std::unique_lock lock(m_mutex);
         if (m_cancelled.load()) {
             lock.unlock();

@@ -23,8 +23,7 @@ using CurlListPtr = std::unique_ptr<curl_slist, CurlListDeleter>;
 
 /// Appends `text` (copied) to a list owned by `list`. False when out of memory; the list is
 /// unchanged then.
-inline bool appendToCurlList(CurlListPtr& list, const char* text)
-{
+inline bool appendToCurlList(CurlListPtr& list, const char* text) {
     curl_slist* grown = curl_slist_append(list.get(), text);
     if (!grown)
         return false;

@@ -6,8 +6,7 @@
 
 namespace chimora {
 
-MailStep MAPIMessages1::Compose()
-{
+MailStep MAPIMessages1::Compose() {
     m_subject.clear();
     m_noteText.clear();
     m_recipients.clear();
@@ -16,8 +15,7 @@ MailStep MAPIMessages1::Compose()
     return {};
 }
 
-MailStep MAPIMessages1::setRecipIndex(int index)
-{
+MailStep MAPIMessages1::setRecipIndex(int index) {
     if (index < 0 || index > m_recipients.size())
         return MailStep::failure(MailErrorNumber::Failure,
                                  QStringLiteral("There is no recipient %1.").arg(index));
@@ -27,8 +25,7 @@ MailStep MAPIMessages1::setRecipIndex(int index)
     return {};
 }
 
-MailStep MAPIMessages1::setRecipType(int type)
-{
+MailStep MAPIMessages1::setRecipType(int type) {
     if (type != PrimaryRecipient)
         return MailStep::failure(MailErrorNumber::NotSupported,
                                  QStringLiteral("Only primary recipients can be sent to."));
@@ -37,15 +34,13 @@ MailStep MAPIMessages1::setRecipType(int type)
     return {};
 }
 
-void MAPIMessages1::setRecipDisplayName(const QString& name)
-{
+void MAPIMessages1::setRecipDisplayName(const QString& name) {
     if (m_recipients.isEmpty())
         m_recipients.append(Recipient{});
     m_recipients[m_recipIndex] = {name, std::nullopt};
 }
 
-MailStep MAPIMessages1::ResolveName()
-{
+MailStep MAPIMessages1::ResolveName() {
     if (m_recipients.isEmpty())
         return MailStep::failure(MailErrorNumber::NoRecipients,
                                  QStringLiteral("The message has no recipient."));
@@ -63,8 +58,7 @@ MailStep MAPIMessages1::ResolveName()
     return {};
 }
 
-MailStep MAPIMessages1::Send(bool showDialog)
-{
+MailStep MAPIMessages1::Send(bool showDialog) {
     if (showDialog)
         return MailStep::failure(MailErrorNumber::NotSupported,
                                  QStringLiteral("Messages cannot be shown before sending."));
@@ -97,10 +91,9 @@ MailStep MAPIMessages1::Send(bool showDialog)
     return sent;
 }
 
-MailStep sendThroughSession(MAPISession1& session, MAPIMessages1& messages,
-                            const QString& subject, const QString& body, int count,
-                            const QStringList& recipients, const QString& attachmentPath)
-{
+MailStep sendThroughSession(MAPISession1& session, MAPIMessages1& messages, const QString& subject,
+                            const QString& body, int count, const QStringList& recipients,
+                            const QString& attachmentPath) {
     if (MailStep s = session.SignOn(); !s)
         return s;
     messages.setSessionID(session.SessionID());

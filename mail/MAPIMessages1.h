@@ -68,8 +68,8 @@ private:
 /// note text; for each of the first `count` recipients select it, make it primary, set its name
 /// and the one attachment `attachmentPath`; resolve the names; send without showing; sign off.
 /// The first failing step ends it and is returned (the session stays signed on then).
-MailStep sendThroughSession(MAPISession1& session, MAPIMessages1& messages,
-                            const QString& subject, const QString& body, int count,
-                            const QStringList& recipients, const QString& attachmentPath);
+MailStep sendThroughSession(MAPISession1& session, MAPIMessages1& messages, const QString& subject,
+                            const QString& body, int count, const QStringList& recipients,
+                            const QString& attachmentPath);
 
 } // namespace chimora

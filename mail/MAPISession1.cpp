@@ -12,21 +12,18 @@ namespace chimora {
 
 namespace {
 
-QHash<long, MAPISession1*>& signedOnSessions()
-{
+QHash<long, MAPISession1*>& signedOnSessions() {
     static QHash<long, MAPISession1*> sessions;
     return sessions;
 }
 
-long nextSessionId()
-{
+long nextSessionId() {
     static long last = 0;
     return ++last;
 }
 
 // Server and user of the unencrypted logins the user allowed in this run.
-QSet<QString>& allowedPlainLogins()
-{
+QSet<QString>& allowedPlainLogins() {
     static QSet<QString> allowed;
     return allowed;
 }
@@ -42,32 +39,27 @@ struct KeyringLook {
 
 MAPISession1::MAPISession1(QString settingsFile) : m_settingsFile(std::move(settingsFile)) {}
 
-MAPISession1::~MAPISession1()
-{
+MAPISession1::~MAPISession1() {
     m_cancel->cancel();
     signedOnSessions().remove(m_sessionId);
 }
 
-MAPISession1* MAPISession1::find(long sessionId)
-{
+MAPISession1* MAPISession1::find(long sessionId) {
     return signedOnSessions().value(sessionId, nullptr);
 }
 
-void MAPISession1::cancel()
-{
+void MAPISession1::cancel() {
     m_cancel->cancel();
 }
 
-void MAPISession1::loginRefused()
-{
+void MAPISession1::loginRefused() {
     // The keyring keeps its password: only the user removes it, by unticking "Remember
     // password".
     m_refusal = QStringLiteral("The server refused the user name or password.");
     forgetPasswordOfThisRun(m_connection.url, m_connection.user);
 }
 
-MailStep MAPISession1::SignOn()
-{
+MailStep MAPISession1::SignOn() {
     signedOnSessions().remove(m_sessionId);
     m_sessionId = 0;
     m_cancel = std::make_shared<Cancellation>();
@@ -143,8 +135,9 @@ MailStep MAPISession1::SignOn()
             continue; // check the answer as the file's account was checked
         }
 
-        m_connection = {*url, account.security, account.user,
-                        account.user.isEmpty() ? QString() : *password, account.caFile, m_limits};
+        m_connection = {*url,           account.security,
+                        account.user,   account.user.isEmpty() ? QString() : *password,
+                        account.caFile, m_limits};
         const SmtpConnection connection = m_connection;
         const QString loginKey = connection.url + QChar(0) + connection.user;
         if (sendsPasswordInClear(account) && !allowedPlainLogins().contains(loginKey)) {
@@ -184,8 +177,7 @@ MailStep MAPISession1::SignOn()
     return {};
 }
 
-MailStep MAPISession1::SignOff()
-{
+MailStep MAPISession1::SignOff() {
     if (m_sessionId == 0)
         return MailStep::failure(MailErrorNumber::InvalidSession,
                                  QStringLiteral("The mail session is not signed on."));

@@ -49,8 +49,7 @@ public:
 
     /// The question sign-on asks, once a run for each server and user, before a password goes
     /// unencrypted to a host other than this machine. Without one, such a login is refused.
-    void setPlainLoginConfirm(PlainLoginConfirm confirm)
-    {
+    void setPlainLoginConfirm(PlainLoginConfirm confirm) {
         m_confirmPlainLogin = std::move(confirm);
     }
 

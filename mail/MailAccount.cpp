@@ -13,24 +13,24 @@ namespace {
 
 const QString Section = QStringLiteral("Mail");
 
-int defaultPort(MailSecurity security)
-{
+int defaultPort(MailSecurity security) {
     switch (security) {
-    case MailSecurity::Tls: return 465;
-    case MailSecurity::StartTls: return 587;
-    case MailSecurity::None: return 25;
+    case MailSecurity::Tls:
+        return 465;
+    case MailSecurity::StartTls:
+        return 587;
+    case MailSecurity::None:
+        return 25;
     }
     return 587;
 }
 
 // A "Server" value as a URL; a bare host (or host:port) gets the smtp scheme.
-QUrl parseServer(const QString& server)
-{
+QUrl parseServer(const QString& server) {
     const QString trimmed = server.trimmed();
     if (trimmed.isEmpty())
         return {};
-    QUrl url(trimmed.contains(QLatin1String("://")) ? trimmed
-                                                    : QStringLiteral("smtp://") + trimmed,
+    QUrl url(trimmed.contains(QLatin1String("://")) ? trimmed : QStringLiteral("smtp://") + trimmed,
              QUrl::StrictMode);
     const QString scheme = url.scheme().toLower();
     if (!url.isValid() || url.host().isEmpty() ||
@@ -41,18 +41,19 @@ QUrl parseServer(const QString& server)
 
 } // namespace
 
-QString securityKeyText(MailSecurity security)
-{
+QString securityKeyText(MailSecurity security) {
     switch (security) {
-    case MailSecurity::Tls: return QStringLiteral("tls");
-    case MailSecurity::None: return QStringLiteral("none");
-    case MailSecurity::StartTls: break;
+    case MailSecurity::Tls:
+        return QStringLiteral("tls");
+    case MailSecurity::None:
+        return QStringLiteral("none");
+    case MailSecurity::StartTls:
+        break;
     }
     return QStringLiteral("starttls");
 }
 
-MailAccount readMailAccount(const QString& settingsFile)
-{
+MailAccount readMailAccount(const QString& settingsFile) {
     const IniFile ini(settingsFile);
     MailAccount account;
     account.server = ini.value(Section, QStringLiteral("Server"));
@@ -78,8 +79,7 @@ MailAccount readMailAccount(const QString& settingsFile)
     return account;
 }
 
-Result<void> writeMailAccount(const MailAccount& account, const QString& settingsFile)
-{
+Result<void> writeMailAccount(const MailAccount& account, const QString& settingsFile) {
     IniFile ini(settingsFile);
     ini.setValue(Section, QStringLiteral("Server"), account.server);
     ini.setValue(Section, QStringLiteral("Security"), securityKeyText(account.security));
@@ -94,8 +94,7 @@ Result<void> writeMailAccount(const MailAccount& account, const QString& setting
     return {};
 }
 
-QString serverHostPort(const QString& server)
-{
+QString serverHostPort(const QString& server) {
     const QUrl url = parseServer(server);
     if (url.isEmpty())
         return {};
@@ -105,28 +104,25 @@ QString serverHostPort(const QString& server)
     return url.port() > 0 ? host + QLatin1Char(':') + QString::number(url.port()) : host;
 }
 
-QString serverValue(const QString& hostPort, MailSecurity security)
-{
+QString serverValue(const QString& hostPort, MailSecurity security) {
     QUrl url = parseServer(hostPort);
     if (url.isEmpty())
         return {};
-    url.setScheme(security == MailSecurity::Tls ? QStringLiteral("smtps")
-                                                : QStringLiteral("smtp"));
+    url.setScheme(security == MailSecurity::Tls ? QStringLiteral("smtps") : QStringLiteral("smtp"));
     if (url.port() <= 0)
         url.setPort(defaultPort(security));
     url.setPath({});
     return url.toString();
 }
 
-Result<QString> connectionUrl(const MailAccount& account)
-{
+Result<QString> connectionUrl(const MailAccount& account) {
     QUrl url = parseServer(account.server);
     if (url.isEmpty())
         return Error::badInput(QStringLiteral("The mail server \"%1\" is not a server address "
                                               "such as smtp://mail.example.com:587.")
                                    .arg(account.server));
-    const bool implicitTls = url.scheme().toLower() == QLatin1String("smtps") ||
-                             account.security == MailSecurity::Tls;
+    const bool implicitTls =
+        url.scheme().toLower() == QLatin1String("smtps") || account.security == MailSecurity::Tls;
     url.setScheme(implicitTls ? QStringLiteral("smtps") : QStringLiteral("smtp"));
     if (url.port() <= 0)
         url.setPort(defaultPort(implicitTls ? MailSecurity::Tls : account.security));
@@ -138,8 +134,7 @@ Result<QString> connectionUrl(const MailAccount& account)
     return url.toString();
 }
 
-bool sendsPasswordInClear(const MailAccount& account)
-{
+bool sendsPasswordInClear(const MailAccount& account) {
     const Result<QString> url = connectionUrl(account);
     if (account.user.isEmpty() || !url || account.security != MailSecurity::None ||
         QUrl(*url).scheme() != QLatin1String("smtp"))
@@ -158,8 +153,7 @@ bool sendsPasswordInClear(const MailAccount& account)
     return !(numeric && parts.first() == QLatin1String("127"));
 }
 
-bool isAccountComplete(const MailAccount& account)
-{
+bool isAccountComplete(const MailAccount& account) {
     return !parseServer(account.server).isEmpty() && parseMailbox(account.from).has_value();
 }
 

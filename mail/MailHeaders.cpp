@@ -8,19 +8,16 @@ namespace chimora {
 
 namespace {
 
-bool isControl(QChar c)
-{
+bool isControl(QChar c) {
     return c.category() == QChar::Other_Control || c == QChar(0x2028) || c == QChar(0x2029);
 }
 
-bool isAtext(char c)
-{
+bool isAtext(char c) {
     return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
            QByteArrayView("!#$%&'*+/=?^_`{|}~-").contains(c);
 }
 
-bool isPrintableAscii(const QString& text)
-{
+bool isPrintableAscii(const QString& text) {
     for (const QChar c : text) {
         if (c.unicode() < 0x20 || c.unicode() > 0x7e)
             return false;
@@ -28,8 +25,7 @@ bool isPrintableAscii(const QString& text)
     return true;
 }
 
-bool isDomainLabel(QByteArrayView label)
-{
+bool isDomainLabel(QByteArrayView label) {
     if (label.isEmpty() || label.size() > 63 || label.front() == '-' || label.back() == '-')
         return false;
     for (const char c : label) {
@@ -47,8 +43,7 @@ constexpr qsizetype FoldAt = 78;
 // UTF-8 encoded words of RFC 2047 separated by blanks, each at most 75 characters and never
 // splitting a character. The first word is short enough to follow `firstLineUsed` characters on
 // a line of 78.
-QByteArray encodedWords(const QString& text, qsizetype firstLineUsed)
-{
+QByteArray encodedWords(const QString& text, qsizetype firstLineUsed) {
     constexpr qsizetype Overhead = 12; // "=?UTF-8?B?" and "?="
     // Base64 turns each 3 bytes into 4 characters; 4 bytes is the longest UTF-8 character.
     const auto chunkFor = [](qsizetype room) {
@@ -73,8 +68,7 @@ QByteArray encodedWords(const QString& text, qsizetype firstLineUsed)
 
 // True when no run of non-blanks in `text` is longer than `limit`, so folding can keep every
 // line near 78 characters.
-bool wordsFit(const QString& text, qsizetype limit)
-{
+bool wordsFit(const QString& text, qsizetype limit) {
     qsizetype run = 0;
     for (const QChar c : text) {
         run = c == QLatin1Char(' ') ? 0 : run + 1;
@@ -87,8 +81,7 @@ bool wordsFit(const QString& text, qsizetype limit)
 // The longest plain word kept as it is; a longer one is sent as encoded words, which fold.
 constexpr qsizetype MaxPlainWord = 76;
 
-QByteArray quotedString(const QString& asciiText)
-{
+QByteArray quotedString(const QString& asciiText) {
     QByteArray out = "\"";
     for (const QChar c : asciiText) {
         if (c == QLatin1Char('"') || c == QLatin1Char('\\'))
@@ -100,8 +93,7 @@ QByteArray quotedString(const QString& asciiText)
 
 } // namespace
 
-QString withoutControlCharacters(const QString& text)
-{
+QString withoutControlCharacters(const QString& text) {
     QString out;
     out.reserve(text.size());
     bool inRun = false;
@@ -118,8 +110,7 @@ QString withoutControlCharacters(const QString& text)
     return out;
 }
 
-bool isValidAddress(const QString& address)
-{
+bool isValidAddress(const QString& address) {
     if (!isPrintableAscii(address) || address.size() > 254)
         return false;
     const QByteArray bytes = address.toLatin1();
@@ -144,8 +135,7 @@ bool isValidAddress(const QString& address)
     return true;
 }
 
-std::optional<Mailbox> parseMailbox(const QString& text)
-{
+std::optional<Mailbox> parseMailbox(const QString& text) {
     const QString trimmed = text.trimmed();
     for (const QChar c : trimmed) {
         if (isControl(c))
@@ -180,8 +170,7 @@ std::optional<Mailbox> parseMailbox(const QString& text)
     return mailbox;
 }
 
-QByteArray unstructuredHeaderValue(const QString& text, int nameLength)
-{
+QByteArray unstructuredHeaderValue(const QString& text, int nameLength) {
     const QString clean = withoutControlCharacters(text);
     // "=?" in plain text would be read as the start of an encoded word.
     if (isPrintableAscii(clean) && !clean.contains(QLatin1String("=?")) &&
@@ -190,8 +179,7 @@ QByteArray unstructuredHeaderValue(const QString& text, int nameLength)
     return encodedWords(clean, nameLength + 1);
 }
 
-QByteArray mailboxHeaderValue(const Mailbox& mailbox)
-{
+QByteArray mailboxHeaderValue(const Mailbox& mailbox) {
     const QByteArray address = '<' + mailbox.address.toLatin1() + '>';
     const QString name = withoutControlCharacters(mailbox.displayName).trimmed();
     if (name.isEmpty())
@@ -202,8 +190,7 @@ QByteArray mailboxHeaderValue(const Mailbox& mailbox)
     return quotedString(name) + ' ' + address;
 }
 
-QByteArray attachmentDisposition(const QString& fileName)
-{
+QByteArray attachmentDisposition(const QString& fileName) {
     // A parameter longer than this is split into RFC 2231 continuations, which fold.
     constexpr qsizetype MaxSegment = 60;
     const QString clean = withoutControlCharacters(fileName);
@@ -253,8 +240,7 @@ QByteArray attachmentDisposition(const QString& fileName)
     return out + "; filename=" + quotedString(standIn);
 }
 
-QByteArray headerField(QByteArrayView name, const QByteArray& value)
-{
+QByteArray headerField(QByteArrayView name, const QByteArray& value) {
     QByteArray out = name.toByteArray() + ": ";
     qsizetype lineStart = 0;
     qsizetype lastBreak = -1; // in `out`: the last blank the current line may be folded at
@@ -283,8 +269,7 @@ QByteArray headerField(QByteArrayView name, const QByteArray& value)
     return out;
 }
 
-QByteArray attachmentMediaType(const QString& fileName)
-{
+QByteArray attachmentMediaType(const QString& fileName) {
     const QString lower = fileName.toLower();
     if (lower.endsWith(QLatin1String(".mp3")))
         return "audio/mpeg";
@@ -295,8 +280,7 @@ QByteArray attachmentMediaType(const QString& fileName)
     return "application/octet-stream";
 }
 
-QByteArray newMessageId(const QString& senderAddress)
-{
+QByteArray newMessageId(const QString& senderAddress) {
     const qsizetype at = senderAddress.lastIndexOf(QLatin1Char('@'));
     QString domain = at >= 0 ? senderAddress.mid(at + 1) : QString();
     if (!isValidAddress(QStringLiteral("x@") + domain))
@@ -304,8 +288,7 @@ QByteArray newMessageId(const QString& senderAddress)
     return '<' + QUuid::createUuid().toByteArray(QUuid::Id128) + '@' + domain.toLatin1() + '>';
 }
 
-QByteArray dateHeaderValue(const QDateTime& when)
-{
+QByteArray dateHeaderValue(const QDateTime& when) {
     const QLocale c = QLocale::c();
     const int offsetMinutes = when.offsetFromUtc() / 60;
     const int absMinutes = std::abs(offsetMinutes);

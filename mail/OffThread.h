@@ -15,8 +15,7 @@ namespace chimora {
 /// Calls `work` on a new thread and returns its result. Meanwhile the caller's event loop runs
 /// (timers, painting, input: the caller must keep its windows from starting a second call).
 /// Without an application object it simply waits.
-template <typename Work> auto runOffThread(Work work) -> std::invoke_result_t<Work>
-{
+template <typename Work> auto runOffThread(Work work) -> std::invoke_result_t<Work> {
     std::optional<std::invoke_result_t<Work>> result;
     if (!QCoreApplication::instance()) {
         std::thread([&] { result.emplace(work()); }).join();

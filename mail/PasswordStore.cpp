@@ -4,17 +4,16 @@
 #include "mail/PasswordStore.h"
 
 #include <QByteArray>
+#include <QDebug>
 #include <QDir>
 #include <QFileInfo>
 #include <QHash>
-#include <QDebug>
 
 namespace chimora {
 
 namespace {
 
-const SecretSchema* passwordSchema()
-{
+const SecretSchema* passwordSchema() {
     static const SecretSchema schema = {
         "org.chimora.MailPassword",
         SECRET_SCHEMA_NONE,
@@ -27,29 +26,25 @@ const SecretSchema* passwordSchema()
     return &schema;
 }
 
-QHash<QString, QString>& passwordsOfThisRun()
-{
+QHash<QString, QString>& passwordsOfThisRun() {
     static QHash<QString, QString> passwords;
     return passwords;
 }
 
-QString runKey(const QString& server, const QString& user)
-{
+QString runKey(const QString& server, const QString& user) {
     return server + QChar(0) + user;
 }
 
 // A GCancellable that follows a Cancellation for as long as one keyring call runs.
 class CallCancellable {
 public:
-    explicit CallCancellable(const Cancellation* cancel) : m_cancellable(g_cancellable_new())
-    {
+    explicit CallCancellable(const Cancellation* cancel) : m_cancellable(g_cancellable_new()) {
         if (cancel) {
             GCancellable* c = m_cancellable;
             m_hook = cancel->onCancel([c] { g_cancellable_cancel(c); });
         }
     }
-    ~CallCancellable()
-    {
+    ~CallCancellable() {
         m_hook.reset(); // no hook runs past here
         g_object_unref(m_cancellable);
     }
@@ -63,8 +58,7 @@ private:
 };
 
 // Logs a keyring failure other than a cancel, and frees it.
-void reportKeyringError(GError* error, const char* what)
-{
+void reportKeyringError(GError* error, const char* what) {
     if (!error)
         return;
     if (!g_error_matches(error, G_IO_ERROR, G_IO_ERROR_CANCELLED))
@@ -74,13 +68,12 @@ void reportKeyringError(GError* error, const char* what)
 
 } // namespace
 
-bool keyringAvailable(const Cancellation* cancel)
-{
+bool keyringAvailable(const Cancellation* cancel) {
     // Without a session bus address GLib would try to autolaunch a bus; don't.
     const QByteArray runtime = qgetenv("XDG_RUNTIME_DIR");
     if (qgetenv("DBUS_SESSION_BUS_ADDRESS").isEmpty() &&
-        (runtime.isEmpty() || !QFileInfo::exists(QDir(QString::fromLocal8Bit(runtime))
-                                                     .filePath(QStringLiteral("bus")))))
+        (runtime.isEmpty() ||
+         !QFileInfo::exists(QDir(QString::fromLocal8Bit(runtime)).filePath(QStringLiteral("bus")))))
         return false;
     const CallCancellable cancellable(cancel);
     GError* error = nullptr;
@@ -107,8 +100,7 @@ bool keyringAvailable(const Cancellation* cancel)
 }
 
 std::optional<QString> storedMailPassword(const QString& server, const QString& user,
-                                          const Cancellation* cancel)
-{
+                                          const Cancellation* cancel) {
     if (!keyringAvailable(cancel))
         return std::nullopt;
     const CallCancellable cancellable(cancel);
@@ -125,8 +117,7 @@ std::optional<QString> storedMailPassword(const QString& server, const QString& 
 }
 
 void storeMailPassword(const QString& server, const QString& user, const QString& password,
-                       const Cancellation* cancel)
-{
+                       const Cancellation* cancel) {
     if (!keyringAvailable(cancel))
         return;
     const CallCancellable cancellable(cancel);
@@ -140,8 +131,7 @@ void storeMailPassword(const QString& server, const QString& user, const QString
 }
 
 void removeStoredMailPassword(const QString& server, const QString& user,
-                              const Cancellation* cancel)
-{
+                              const Cancellation* cancel) {
     if (!keyringAvailable(cancel))
         return;
     const CallCancellable cancellable(cancel);
@@ -152,26 +142,22 @@ void removeStoredMailPassword(const QString& server, const QString& user,
     reportKeyringError(error, "Removing");
 }
 
-std::optional<QString> passwordOfThisRun(const QString& server, const QString& user)
-{
+std::optional<QString> passwordOfThisRun(const QString& server, const QString& user) {
     const auto kept = passwordsOfThisRun().constFind(runKey(server, user));
     if (kept == passwordsOfThisRun().constEnd())
         return std::nullopt;
     return *kept;
 }
 
-void keepPasswordForThisRun(const QString& server, const QString& user, const QString& password)
-{
+void keepPasswordForThisRun(const QString& server, const QString& user, const QString& password) {
     passwordsOfThisRun().insert(runKey(server, user), password);
 }
 
-void forgetPasswordOfThisRun(const QString& server, const QString& user)
-{
+void forgetPasswordOfThisRun(const QString& server, const QString& user) {
     passwordsOfThisRun().remove(runKey(server, user));
 }
 
-void forgetMailPasswordsOfThisRun()
-{
+void forgetMailPasswordsOfThisRun() {
     passwordsOfThisRun().clear();
 }
 

@@ -14,23 +14,20 @@ namespace chimora {
 
 namespace {
 
-void ensureCurlReady()
-{
+void ensureCurlReady() {
     // curl_global_init is not safe against other threads using curl; only this file uses curl,
     // and every use passes here first.
     static std::once_flag once;
     std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
 }
 
-QString serverName(const QString& url)
-{
+QString serverName(const QString& url) {
     const QUrl parsed(url);
     return parsed.port() > 0 ? parsed.host() + QLatin1Char(':') + QString::number(parsed.port())
                              : parsed.host();
 }
 
-QByteArray readWhole(const QString& path, bool* ok)
-{
+QByteArray readWhole(const QString& path, bool* ok) {
     QFile file(path);
     *ok = file.open(QIODevice::ReadOnly);
     if (!*ok)
@@ -40,8 +37,7 @@ QByteArray readWhole(const QString& path, bool* ok)
     return bytes;
 }
 
-QByteArray withCrlfLineEnds(const QString& text)
-{
+QByteArray withCrlfLineEnds(const QString& text) {
     QString unified = text;
     unified.replace(QLatin1String("\r\n"), QLatin1String("\n"));
     unified.replace(QLatin1Char('\r'), QLatin1Char('\n'));
@@ -60,23 +56,20 @@ struct Transfer {
     const Cancellation* cancel = nullptr;
 };
 
-int abortWhenCancelled(void* transfer, curl_off_t, curl_off_t, curl_off_t, curl_off_t)
-{
+int abortWhenCancelled(void* transfer, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
     const Cancellation* cancel = static_cast<Transfer*>(transfer)->cancel;
     return cancel && cancel->isCancelled() ? 1 : 0;
 }
 
 // Keeps the server's refusals; what we send (the login among it) is never looked at.
-int keepServerRefusal(CURL*, curl_infotype type, char* data, size_t size, void* transfer)
-{
+int keepServerRefusal(CURL*, curl_infotype type, char* data, size_t size, void* transfer) {
     if (type == CURLINFO_HEADER_IN && size > 0 && (data[0] == '4' || data[0] == '5'))
         static_cast<Transfer*>(transfer)->refusal =
             QByteArray(data, qsizetype(std::min<size_t>(size, 300))).trimmed();
     return 0;
 }
 
-MailStep failureOf(CURLcode code, const Transfer& t)
-{
+MailStep failureOf(CURLcode code, const Transfer& t) {
     long response = 0;
     curl_easy_getinfo(t.easy.get(), CURLINFO_RESPONSE_CODE, &response);
     const QString curlText =
@@ -93,7 +86,8 @@ MailStep failureOf(CURLcode code, const Transfer& t)
     };
     using namespace MailErrorNumber;
     switch (code) {
-    case CURLE_ABORTED_BY_CALLBACK: return MailStep::cancelled(detail);
+    case CURLE_ABORTED_BY_CALLBACK:
+        return MailStep::cancelled(detail);
     case CURLE_LOGIN_DENIED:
         // Only a lasting refusal (5xx) means the user name or password is wrong; a temporary
         // one (4xx, such as 454) says nothing about them.
@@ -122,7 +116,8 @@ MailStep failureOf(CURLcode code, const Transfer& t)
         return fail(Failure,
                     QStringLiteral("The mail server %1 does not offer STARTTLS. Choose TLS, or no "
                                    "encryption if you trust the network, in the mail account."));
-    default: break;
+    default:
+        break;
     }
     // libcurl says which command the server refused: "RCPT failed: 550".
     if (curlText.startsWith(QLatin1String("RCPT")))
@@ -138,8 +133,7 @@ MailStep failureOf(CURLcode code, const Transfer& t)
 class Options {
 public:
     explicit Options(CURL* easy) : m_easy(easy) {}
-    template <typename Value> Options& set(CURLoption option, Value value)
-    {
+    template <typename Value> Options& set(CURLoption option, Value value) {
         if (m_code == CURLE_OK) {
             m_code = curl_easy_setopt(m_easy, option, value);
             m_option = option;
@@ -147,14 +141,12 @@ public:
         return *this;
     }
     /// Also for curl_mime_* calls, which answer the same way.
-    Options& check(CURLcode code)
-    {
+    Options& check(CURLcode code) {
         if (m_code == CURLE_OK)
             m_code = code;
         return *this;
     }
-    MailStep outcome() const
-    {
+    MailStep outcome() const {
         if (m_code == CURLE_OUT_OF_MEMORY)
             return MailStep::failure(MailErrorNumber::Failure,
                                      QStringLiteral("Not enough memory to send mail."));
@@ -178,8 +170,7 @@ private:
 // The options shared by the login check and the send: server, security, login, limits and
 // cancelling. `messageBytes` gives a large message the time it needs on a slow line.
 MailStep prepare(Transfer& t, const SmtpConnection& c, const Cancellation* cancel,
-                 qint64 messageBytes)
-{
+                 qint64 messageBytes) {
     ensureCurlReady();
     t.easy.reset(curl_easy_init());
     if (!t.easy)
@@ -240,8 +231,7 @@ MailStep prepare(Transfer& t, const SmtpConnection& c, const Cancellation* cance
 
 } // namespace
 
-QList<QByteArray> messageHeaderLines(const OutgoingMessage& message, const QDateTime& date)
-{
+QList<QByteArray> messageHeaderLines(const OutgoingMessage& message, const QDateTime& date) {
     QByteArray to;
     for (const Mailbox& recipient : message.to)
         to += (to.isEmpty() ? "" : ", ") + mailboxHeaderValue(recipient);
@@ -255,8 +245,7 @@ QList<QByteArray> messageHeaderLines(const OutgoingMessage& message, const QDate
     };
 }
 
-MailStep checkSmtpLogin(const SmtpConnection& connection, const Cancellation* cancel)
-{
+MailStep checkSmtpLogin(const SmtpConnection& connection, const Cancellation* cancel) {
     if (connection.user.isEmpty())
         return {};
     Transfer t;
@@ -272,8 +261,7 @@ MailStep checkSmtpLogin(const SmtpConnection& connection, const Cancellation* ca
 }
 
 MailStep sendSmtpMessage(const SmtpConnection& connection, const OutgoingMessage& message,
-                         const Cancellation* cancel)
-{
+                         const Cancellation* cancel) {
     const bool hasAttachment = !message.attachmentPath.isEmpty();
     const QString attachmentName = QFileInfo(message.attachmentPath).fileName();
     if (hasAttachment && !QFileInfo(message.attachmentPath).isFile())

@@ -21,85 +21,70 @@ constexpr int kMeterRate = 40;
 
 } // namespace
 
-BOOL RecordingCallback(HRECORD channel, const void*, DWORD, void*)
-{
+BOOL RecordingCallback(HRECORD channel, const void*, DWORD, void*) {
     return BASS_Encode_IsActive(channel) ? TRUE : FALSE;
 }
 
 BassRecordDevice::BassRecordDevice() = default;
 BassRecordDevice::~BassRecordDevice() = default;
 
-std::optional<QString> BassRecordDevice::inputName(int input)
-{
+std::optional<QString> BassRecordDevice::inputName(int input) {
     const char* name = BASS_RecordGetInputName(input);
     if (!name)
         return std::nullopt;
     return AnsiPtrToString(name);
 }
 
-DWORD BassRecordDevice::inputState(int input)
-{
+DWORD BassRecordDevice::inputState(int input) {
     return BASS_RecordGetInput(input);
 }
 
-bool BassRecordDevice::setInput(int input, DWORD setting)
-{
+bool BassRecordDevice::setInput(int input, DWORD setting) {
     return BASS_RecordSetInput(input, setting);
 }
 
-DWORD BassRecordDevice::startCapture()
-{
+DWORD BassRecordDevice::startCapture() {
     return BASS_RecordStart(44100, 2, BASS_RECORD_PAUSE, &RecordingCallback, nullptr);
 }
 
-bool BassRecordDevice::startEncoder(DWORD channel, const EncoderCommand& command)
-{
+bool BassRecordDevice::startEncoder(DWORD channel, const EncoderCommand& command) {
     return BASS_Encode_Start(channel, command, BASS_ENCODE_AUTOFREE, nullptr, nullptr) != 0;
 }
 
-bool BassRecordDevice::play(DWORD channel)
-{
+bool BassRecordDevice::play(DWORD channel) {
     return BASS_ChannelPlay(channel, FALSE);
 }
 
-bool BassRecordDevice::stop(DWORD channel)
-{
+bool BassRecordDevice::stop(DWORD channel) {
     return BASS_ChannelStop(channel);
 }
 
-bool BassRecordDevice::free(DWORD channel)
-{
+bool BassRecordDevice::free(DWORD channel) {
     return BASS_StreamFree(channel);
 }
 
-bool BassRecordDevice::isCapturing(DWORD channel)
-{
+bool BassRecordDevice::isCapturing(DWORD channel) {
     return BASS_ChannelIsActive(channel) == BASS_ACTIVE_PLAYING;
 }
 
-int64_t BassRecordDevice::capturedBytes(DWORD channel)
-{
+int64_t BassRecordDevice::capturedBytes(DWORD channel) {
     const QWORD bytes = BASS_ChannelGetPosition(channel, 0);
     return bytes == QWORD(-1) ? 0 : int64_t(bytes);
 }
 
-bool BassRecordDevice::encoderActive(DWORD channel)
-{
+bool BassRecordDevice::encoderActive(DWORD channel) {
     return BASS_Encode_IsActive(channel) != 0;
 }
 
-int BassRecordDevice::lastError()
-{
+int BassRecordDevice::lastError() {
     return BASS_ErrorGetCode();
 }
 
-EncoderOutcome BassRecordDevice::lastEncoderOutcome()
-{
+EncoderOutcome BassRecordDevice::lastEncoderOutcome() {
     return bass::lastEncoderOutcome();
 }
 
-void BassRecordDevice::watchLevel(bool on)
-{
+void BassRecordDevice::watchLevel(bool on) {
     m_meter.reset();
     m_peak = 0.0f;
     const AudioDevice device = AudioDevices::recording();
@@ -132,8 +117,7 @@ void BassRecordDevice::watchLevel(bool on)
     m_meter = std::move(*meter);
 }
 
-float BassRecordDevice::takePeak()
-{
+float BassRecordDevice::takePeak() {
     return std::clamp(m_peak.exchange(0.0f), 0.0f, 1.0f);
 }
 

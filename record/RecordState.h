@@ -23,9 +23,13 @@ inline int16_t ElapsedSeconds = 0;
 inline int16_t ElapsedTicks = 0;
 
 /// The high word of a 32-bit value: value / 65536, truncated toward zero, masked with 0xFFFF.
-inline uint32_t HiWord(int64_t value) { return uint32_t((value / 65536) & 0xFFFF); }
+inline uint32_t HiWord(int64_t value) {
+    return uint32_t((value / 65536) & 0xFFFF);
+}
 /// The low word: value masked with 0xFFFF.
-inline uint32_t LoWord(int64_t value) { return uint32_t(value & 0xFFFF); }
+inline uint32_t LoWord(int64_t value) {
+    return uint32_t(value & 0xFFFF);
+}
 
 /// The zero-terminated string at `text` (the audio layer's names, in the system's 8-bit
 /// encoding, which is UTF-8 here) as text; null or empty gives empty text.

@@ -45,8 +45,8 @@ int channelsFromIndex(int index) {
     return index == 0 ? 1 : index == 1 ? 2 : 0;
 }
 
-EncoderCommand lameCommand(const QString& program, int channels, int bitrateKbps,
-                                 int sampleRateHz, int fedRateHz, const QString& outputPath) {
+EncoderCommand lameCommand(const QString& program, int channels, int bitrateKbps, int sampleRateHz,
+                           int fedRateHz, const QString& outputPath) {
     QStringList args{QStringLiteral("-h"),
                      channels == 2 ? QStringLiteral("-ms") : QStringLiteral("-mm")};
     if (bitrateKbps > 0)
@@ -57,8 +57,8 @@ EncoderCommand lameCommand(const QString& program, int channels, int bitrateKbps
     return {program, args};
 }
 
-EncoderCommand oggencCommand(const QString& program, int channels, int bitrateKbps,
-                                   int fedChannels, const QString& outputPath) {
+EncoderCommand oggencCommand(const QString& program, int channels, int bitrateKbps, int fedChannels,
+                             const QString& outputPath) {
     QStringList args;
     if (bitrateKbps > 0)
         args << QStringLiteral("-b") << QString::number(bitrateKbps);

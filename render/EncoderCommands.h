@@ -24,13 +24,13 @@ int channelsFromIndex(int index);
 /// `outputPath`: -h, -ms (2 channels) or -mm, -b with the bitrate when one is chosen, and -s
 /// only when the chosen rate is the rate of the WAV being fed (lame takes -s over the header,
 /// which would change the pitch otherwise).
-EncoderCommand lameCommand(const QString& program, int channels, int bitrateKbps,
-                                 int sampleRateHz, int fedRateHz, const QString& outputPath);
+EncoderCommand lameCommand(const QString& program, int channels, int bitrateKbps, int sampleRateHz,
+                           int fedRateHz, const QString& outputPath);
 
 /// What oggenc is run with: -b with the bitrate when one is chosen, the WAV on standard input
 /// (its header gives rate and channels) and -o with the output path. A stereo WAV is mixed down
 /// when a single channel (or none) is chosen.
-EncoderCommand oggencCommand(const QString& program, int channels, int bitrateKbps,
-                                   int fedChannels, const QString& outputPath);
+EncoderCommand oggencCommand(const QString& program, int channels, int bitrateKbps, int fedChannels,
+                             const QString& outputPath);
 
 } // namespace chimora

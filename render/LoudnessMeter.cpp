@@ -18,9 +18,9 @@ Result<LoudnessMeter> LoudnessMeter::create(int channels, int sampleRateHz, Meas
             QStringLiteral("The loudness of audio with %1 channels at %2 Hz cannot be measured.")
                 .arg(channels)
                 .arg(sampleRateHz));
-    ebur128_state* state = ebur128_init(unsigned(channels), static_cast<unsigned long>(sampleRateHz),
-                                        measures == Measures::Loudness ? EBUR128_MODE_I
-                                                                       : EBUR128_MODE_TRUE_PEAK);
+    ebur128_state* state =
+        ebur128_init(unsigned(channels), static_cast<unsigned long>(sampleRateHz),
+                     measures == Measures::Loudness ? EBUR128_MODE_I : EBUR128_MODE_TRUE_PEAK);
     if (!state)
         return Error::internal(QStringLiteral("The loudness meter could not be started."));
     return LoudnessMeter(state, channels);

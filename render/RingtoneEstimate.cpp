@@ -99,8 +99,11 @@ LameOutcome lameOutcome(int rateHz, int channels, int bitrateKbps) {
     kbps = std::min(kbps, rateHz >= 32000 ? 320 : rateHz >= 16000 ? 160 : 64);
     int highestRate; // the highest rate the bitrate can fill
     if (channels == 2)
-        highestRate = kbps >= 80 ? rateHz : kbps >= 56 ? 24000 : kbps >= 48 ? 22050
-                                        : kbps >= 32 ? 16000 : 8000;
+        highestRate = kbps >= 80   ? rateHz
+                      : kbps >= 56 ? 24000
+                      : kbps >= 48 ? 22050
+                      : kbps >= 32 ? 16000
+                                   : 8000;
     else
         highestRate = kbps >= 48 ? rateHz : kbps >= 32 ? 22050 : kbps >= 16 ? 16000 : 8000;
     return {std::min(rateHz, highestRate), kbps};
@@ -118,8 +121,8 @@ RingtoneEstimate estimateRingtone(const EstimateRequest& request) {
     RingtoneEstimate estimate;
     const int sourceRate = std::max(1, request.sourceRateHz);
     const int rate = request.rateHz > 0 ? request.rateHz : sourceRate;
-    const int channels = request.channels > 0 ? request.channels
-                                              : std::clamp(request.sourceChannels, 1, 2);
+    const int channels =
+        request.channels > 0 ? request.channels : std::clamp(request.sourceChannels, 1, 2);
     const int64_t frames = resampledFrames(std::max<int64_t>(0, request.frames), sourceRate, rate);
     estimate.seconds = double(frames) / rate;
     estimate.rateHz = rate;

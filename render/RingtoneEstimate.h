@@ -23,9 +23,9 @@ inline constexpr int64_t kMailMaxAttachmentBytes = 10 * 1024 * 1024;
 
 /// What the estimate is made from: the section as it is in the editor and the render's choices.
 struct EstimateRequest {
-    int64_t frames = 0;      ///< frames of the section (whole song or selection) in the editor
-    int sourceRateHz = 0;    ///< the editor's rate
-    int sourceChannels = 0;  ///< the editor's channel count
+    int64_t frames = 0;     ///< frames of the section (whole song or selection) in the editor
+    int sourceRateHz = 0;   ///< the editor's rate
+    int sourceChannels = 0; ///< the editor's channel count
     std::optional<RingtoneFormat> format;
     int rateHz = 0;      ///< chosen rate; 0 = as the source
     int channels = 0;    ///< chosen channel count; 0 = as the source
@@ -39,12 +39,13 @@ struct EstimateRequest {
 
 struct RingtoneEstimate {
     double seconds = 0;
-    int64_t bytes = 0;   ///< 0 when the encoder will refuse the choices
-    int rateHz = 0;      ///< what the file will have
-    int bitrateKbps = 0; ///< likewise; 0 for WAV
+    int64_t bytes = 0;    ///< 0 when the encoder will refuse the choices
+    int rateHz = 0;       ///< what the file will have
+    int bitrateKbps = 0;  ///< likewise; 0 for WAV
     QStringList warnings; ///< sentences, most important first
 
-    /// "0:28.4, about 450 KB", then ". " and the warnings when there are any. KB and MB are 1024 bytes and 1024 KB.
+    /// "0:28.4, about 450 KB", then ". " and the warnings when there are any. KB and MB are 1024
+    /// bytes and 1024 KB.
     QString text() const;
 };
 

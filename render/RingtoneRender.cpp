@@ -54,8 +54,9 @@ Result<std::unique_ptr<AtomicFile>> reserveOutput(const QString& target, LinkPol
                            "folder.")
                 .arg(QDir::toNativeSeparators(target)));
     if (!info.dir().exists())
-        return Error::badInput(QStringLiteral("The folder %1 does not exist. Choose another folder.")
-                                   .arg(QDir::toNativeSeparators(info.absolutePath())));
+        return Error::badInput(
+            QStringLiteral("The folder %1 does not exist. Choose another folder.")
+                .arg(QDir::toNativeSeparators(info.absolutePath())));
     auto file = std::make_unique<AtomicFile>(target, links);
     if (!file->open())
         return Error::environment(
@@ -138,7 +139,8 @@ Result<void> encode(const QString& wavPath, RingtoneFormat format, int channels,
     const int fedChannels = int(fed.chans);
     const EncoderCommand command =
         format == RingtoneFormat::Mp3
-            ? lameCommand(program, channels, bitrateKbps, sampleRateHz, fedRate, pending.temporaryPath())
+            ? lameCommand(program, channels, bitrateKbps, sampleRateHz, fedRate,
+                          pending.temporaryPath())
             : oggencCommand(program, channels, bitrateKbps, fedChannels, pending.temporaryPath());
 
     if (!BASS_Encode_Start(EncodeStream, command, BASS_ENCODE_AUTOFREE, nullptr, nullptr)) {

@@ -32,8 +32,12 @@ struct PcmLayout {
 /// Finds the format and the samples of a 16-bit PCM WAV held in `bytes`. A data size past the
 /// end of the file (a streaming header, a file cut short) is cut to what is there.
 std::optional<PcmLayout> parsePcmWav(const QByteArray& bytes) {
-    const auto u16 = [&](qsizetype at) { return qFromLittleEndian<quint16>(bytes.constData() + at); };
-    const auto u32 = [&](qsizetype at) { return qFromLittleEndian<quint32>(bytes.constData() + at); };
+    const auto u16 = [&](qsizetype at) {
+        return qFromLittleEndian<quint16>(bytes.constData() + at);
+    };
+    const auto u32 = [&](qsizetype at) {
+        return qFromLittleEndian<quint32>(bytes.constData() + at);
+    };
     if (bytes.size() < 12 || !bytes.startsWith("RIFF") || bytes.mid(8, 4) != "WAVE")
         return std::nullopt;
     PcmLayout layout;
@@ -168,9 +172,7 @@ Result<ShapingOutcome> shapeWavFile(const QString& path, const RenderShaping& sh
     const int channels = layout->channels;
     char* const data = bytes.data() + layout->dataOffset;
     const FadeEnvelope fade(shaping, layout->sampleRateHz, layout->frames);
-    const auto sample = [&](int64_t index) {
-        return qFromLittleEndian<qint16>(data + 2 * index);
-    };
+    const auto sample = [&](int64_t index) { return qFromLittleEndian<qint16>(data + 2 * index); };
 
     // The faded samples of frames [from, to), as floats in [-1, 1].
     std::vector<float> chunk(size_t(kChunkFrames * channels));
@@ -214,8 +216,8 @@ Result<ShapingOutcome> shapeWavFile(const QString& path, const RenderShaping& sh
                 if (!truePeak.ok())
                     return truePeak.error();
                 outcome.truePeakBeforeDbtp = toDb(*truePeak);
-                outcome.gainDb = std::min(outcome.gainDb,
-                                          shaping.peakCeilingDbtp - outcome.truePeakBeforeDbtp);
+                outcome.gainDb =
+                    std::min(outcome.gainDb, shaping.peakCeilingDbtp - outcome.truePeakBeforeDbtp);
             } else {
                 outcome.truePeakBeforeDbtp = toDb(samplePeak); // at least; no need to know more
             }

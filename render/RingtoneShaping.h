@@ -34,8 +34,8 @@ struct RenderShaping {
 
 /// What the pass did.
 struct ShapingOutcome {
-    double gainDb = 0;                ///< applied to every sample; 0 without evening out
-    double loudnessBeforeLufs = 0;    ///< measured after the fades (minus infinity for silence)
+    double gainDb = 0;             ///< applied to every sample; 0 without evening out
+    double loudnessBeforeLufs = 0; ///< measured after the fades (minus infinity for silence)
     /// Likewise; where the peaks were far below the ceiling, only the highest sample (the true
     /// peak is then not needed).
     double truePeakBeforeDbtp = 0;

@@ -12,8 +12,7 @@
 
 namespace testsupport {
 
-int run(const QString& program, const QStringList& args, QString* output, int timeoutMs)
-{
+int run(const QString& program, const QStringList& args, QString* output, int timeoutMs) {
     QProcess p;
     p.setProcessChannelMode(QProcess::MergedChannels);
     p.start(program, args);
@@ -31,22 +30,25 @@ int run(const QString& program, const QStringList& args, QString* output, int ti
 }
 
 bool makeTone(const QString& path, double seconds, int sampleRate, int channels,
-              const QStringList& outputArgs, double frequency)
-{
-    QStringList args{QStringLiteral("-v"), QStringLiteral("error"), QStringLiteral("-y"),
-                     QStringLiteral("-f"), QStringLiteral("lavfi"), QStringLiteral("-i"),
+              const QStringList& outputArgs, double frequency) {
+    QStringList args{QStringLiteral("-v"),
+                     QStringLiteral("error"),
+                     QStringLiteral("-y"),
+                     QStringLiteral("-f"),
+                     QStringLiteral("lavfi"),
+                     QStringLiteral("-i"),
                      QStringLiteral("sine=frequency=%1:sample_rate=%2:duration=%3")
                          .arg(frequency)
                          .arg(sampleRate)
                          .arg(seconds),
-                     QStringLiteral("-ac"), QString::number(channels)};
+                     QStringLiteral("-ac"),
+                     QString::number(channels)};
     args += outputArgs;
     args << path;
     return run(QStringLiteral("ffmpeg"), args) == 0 && QFile::exists(path);
 }
 
-Probe probe(const QString& path)
-{
+Probe probe(const QString& path) {
     Probe result;
     QProcess p;
     p.start(QStringLiteral("ffprobe"),
@@ -67,14 +69,15 @@ Probe probe(const QString& path)
     result.channels = s.value(QStringLiteral("channels")).toInt();
     QString duration = s.value(QStringLiteral("duration")).toString();
     if (duration.isEmpty())
-        duration = root.value(QStringLiteral("format")).toObject().value(
-            QStringLiteral("duration")).toString();
+        duration = root.value(QStringLiteral("format"))
+                       .toObject()
+                       .value(QStringLiteral("duration"))
+                       .toString();
     result.durationSeconds = duration.toDouble();
     return result;
 }
 
-std::vector<int16_t> decodeWithFfmpeg(const QString& path, int* sampleRate)
-{
+std::vector<int16_t> decodeWithFfmpeg(const QString& path, int* sampleRate) {
     const Probe info = probe(path);
     if (sampleRate)
         *sampleRate = info.sampleRate;
@@ -90,8 +93,7 @@ std::vector<int16_t> decodeWithFfmpeg(const QString& path, int* sampleRate)
     return samples;
 }
 
-double zeroCrossingFrequency(const int16_t* samples, size_t count, int sampleRate, int stride)
-{
+double zeroCrossingFrequency(const int16_t* samples, size_t count, int sampleRate, int stride) {
     if (count < 2 || sampleRate <= 0)
         return 0;
     size_t crossings = 0;
@@ -110,25 +112,21 @@ double zeroCrossingFrequency(const int16_t* samples, size_t count, int sampleRat
     return double(crossings - 1) * sampleRate / double(last - first);
 }
 
-bool underCi()
-{
+bool underCi() {
     return qEnvironmentVariable("CI") == QLatin1String("true");
 }
 
-bool havePulseServer()
-{
+bool havePulseServer() {
     return !qEnvironmentVariableIsEmpty("PULSE_SERVER");
 }
 
-QString pactl(const QStringList& args)
-{
+QString pactl(const QStringList& args) {
     QString out;
     run(QStringLiteral("pactl"), args, &out, 10000);
     return out;
 }
 
-int recordStreamsOnServer()
-{
+int recordStreamsOnServer() {
     const QString ours =
         QStringLiteral("application.process.id = \"%1\"").arg(QCoreApplication::applicationPid());
     const QStringList streams = pactl({QStringLiteral("list"), QStringLiteral("source-outputs")})
@@ -137,33 +135,28 @@ int recordStreamsOnServer()
                              [&](const QString& stream) { return stream.contains(ours); }));
 }
 
-ServerModule::ServerModule(const QStringList& args)
-{
+ServerModule::ServerModule(const QStringList& args) {
     QString out;
     if (run(QStringLiteral("pactl"), QStringList{QStringLiteral("load-module")} + args, &out,
             10000) == 0)
         m_index = out.trimmed();
 }
 
-ServerModule::~ServerModule()
-{
+ServerModule::~ServerModule() {
     if (ok())
         pactl({QStringLiteral("unload-module"), m_index});
 }
 
-QString uniqueServerName(const QString& prefix)
-{
+QString uniqueServerName(const QString& prefix) {
     return prefix + QString::number(QCoreApplication::applicationPid());
 }
 
-QByteArray readFile(const QString& path)
-{
+QByteArray readFile(const QString& path) {
     QFile f(path);
     return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
 }
 
-QString toolsFolder()
-{
+QString toolsFolder() {
     // The stand-ins are built beside the test programs; CTest also says so explicitly.
     const QString folder = qEnvironmentVariable("CHIMORA_TEST_TOOLS");
     return folder.isEmpty() ? QCoreApplication::applicationDirPath() : folder;

@@ -35,8 +35,7 @@ std::vector<int16_t> decodeWithFfmpeg(const QString& path, int* sampleRate = nul
 
 /// Frequency estimated from zero crossings of a (mono) signal; good to about 1 % for a clean
 /// sine of a second or more.
-double zeroCrossingFrequency(const int16_t* samples, size_t count, int sampleRate,
-                             int stride = 1);
+double zeroCrossingFrequency(const int16_t* samples, size_t count, int sampleRate, int stride = 1);
 
 /// True when the test PulseAudio daemon is reachable (PULSE_SERVER set by scripts/test).
 bool havePulseServer();
@@ -48,13 +47,14 @@ bool underCi();
 
 /// Skips the test when a service it needs is not running; under CI, where scripts/test starts
 /// every service, fails it instead, so a broken service set-up never shows green.
-#define CHIMORA_REQUIRE_SERVICE(available, what)                                                \
-    do {                                                                                        \
-        if (!(available)) {                                                                     \
-            if (testsupport::underCi())                                                         \
-                QFAIL(qPrintable(QStringLiteral("not running under CI: ") + QStringLiteral(what))); \
-            QSKIP(what);                                                                        \
-        }                                                                                       \
+#define CHIMORA_REQUIRE_SERVICE(available, what)                                                   \
+    do {                                                                                           \
+        if (!(available)) {                                                                        \
+            if (testsupport::underCi())                                                            \
+                QFAIL(                                                                             \
+                    qPrintable(QStringLiteral("not running under CI: ") + QStringLiteral(what)));  \
+            QSKIP(what);                                                                           \
+        }                                                                                          \
     } while (false)
 
 namespace testsupport {

@@ -2,8 +2,7 @@
 
 namespace chimora::theme {
 
-LookChoice chooseButtonLook(const ButtonFacts& f)
-{
+LookChoice chooseButtonLook(const ButtonFacts& f) {
     if (!f.enabled)
         return {ButtonLook::Disabled, PictureKind::DisabledPicture};
     if (f.hot && !f.pushed)
@@ -15,8 +14,7 @@ LookChoice chooseButtonLook(const ButtonFacts& f)
     return {ButtonLook::Normal, PictureKind::Picture};
 }
 
-int halfRoundedToEven(int n)
-{
+int halfRoundedToEven(int n) {
     // Floor division, so negative odd values round the same way as positive ones.
     const int floorHalf = n >= 0 ? n / 2 : -((-n + 1) / 2);
     if (n % 2 == 0)
@@ -24,8 +22,7 @@ int halfRoundedToEven(int n)
     return floorHalf % 2 == 0 ? floorHalf : floorHalf + 1;
 }
 
-CaptionPlace placeCaption(const Edges& content, int textHeight, bool withPicture)
-{
+CaptionPlace placeCaption(const Edges& content, int textHeight, bool withPicture) {
     // The measured box starts at the content's top, so its bottom is content.top + height;
     // the placement below works from that bottom, as the button themes' own layout does.
     const int measuredBottom = content.top + textHeight;
@@ -42,8 +39,7 @@ CaptionPlace placeCaption(const Edges& content, int textHeight, bool withPicture
     return {caption, pictureArea};
 }
 
-Point centrePicture(const Edges& area, int width, int height)
-{
+Point centrePicture(const Edges& area, int width, int height) {
     return {halfRoundedToEven(area.right - area.left - width) + area.left,
             halfRoundedToEven(area.bottom - area.top - height) + area.top};
 }

@@ -25,8 +25,7 @@ namespace chimora {
 
 DeliveryActions::DeliveryActions(QWidget* wizard, EditingPage* editing, OptionsPage* options,
                                  QTimer* progressTicker, QString* outAudioFile)
-    : m_wizard(wizard), m_options(options)
-{
+    : m_wizard(wizard), m_options(options) {
     RenderControls controls;
     controls.wizard = wizard;
     controls.Combo1 = editing->Combo1;
@@ -48,14 +47,12 @@ DeliveryActions::DeliveryActions(QWidget* wizard, EditingPage* editing, OptionsP
     setRenderControls(controls);
 }
 
-DeliveryActions::~DeliveryActions()
-{
+DeliveryActions::~DeliveryActions() {
     // The renderer keeps pointers to the wizard's controls; they go with the wizard.
     setRenderControls({});
 }
 
-void DeliveryActions::saveAsFile()
-{
+void DeliveryActions::saveAsFile() {
     const std::optional<RingtoneFormat> format = chosenRingtoneFormat();
     if (!format)
         return;
@@ -67,17 +64,16 @@ void DeliveryActions::saveAsFile()
             m_saveFolder = QDir::homePath();
     }
     const QString proposed = QDir(m_saveFolder).filePath(m_options->Text1->text());
-    const QString chosen = QFileDialog::getSaveFileName(
-        m_wizard, QStringLiteral("Save file"), proposed, saveDialogFilter(*format), nullptr,
-        QFileDialog::DontConfirmOverwrite);
+    const QString chosen = QFileDialog::getSaveFileName(m_wizard, QStringLiteral("Save file"),
+                                                        proposed, saveDialogFilter(*format),
+                                                        nullptr, QFileDialog::DontConfirmOverwrite);
     if (chosen.isEmpty())
         return;
     m_saveFolder = QFileInfo(chosen).absolutePath();
     RenderRingtone(withRingtoneExtension(chosen, *format));
 }
 
-void DeliveryActions::transferToDevice()
-{
+void DeliveryActions::transferToDevice() {
     const std::optional<RingtoneFormat> format = chosenRingtoneFormat();
     if (!format)
         return;
@@ -86,14 +82,13 @@ void DeliveryActions::transferToDevice()
         return;
     QCoreApplication::processEvents();
     m_wizard->setEnabled(false);
-    auto* browser = new Form4(m_wizard, {RingtoneFile, m_options->Text1->text(),
-                                         ringtoneExtension(*format)});
+    auto* browser =
+        new Form4(m_wizard, {RingtoneFile, m_options->Text1->text(), ringtoneExtension(*format)});
     browser->show();
     QCoreApplication::processEvents();
 }
 
-void DeliveryActions::emailRingtone()
-{
+void DeliveryActions::emailRingtone() {
     const std::optional<RingtoneFormat> format = chosenRingtoneFormat();
     if (!format)
         return;

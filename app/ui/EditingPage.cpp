@@ -42,11 +42,11 @@ constexpr std::array<ToolbarEntry, 14> ToolbarEntries = {{
 
 } // namespace
 
-EditingPage::EditingPage(QWidget* parent) : QWidget(parent)
-{
+EditingPage::EditingPage(QWidget* parent) : QWidget(parent) {
     for (const ToolbarEntry& e : ToolbarEntries) {
         if (e.image)
-            ImageList2.append(QIcon(QStringLiteral(":/toolbar/%1.svg").arg(QLatin1String(e.image))));
+            ImageList2.append(
+                QIcon(QStringLiteral(":/toolbar/%1.svg").arg(QLatin1String(e.image))));
     }
 
     Toolbar1 = new QToolBar(this);
@@ -60,7 +60,8 @@ EditingPage::EditingPage(QWidget* parent) : QWidget(parent)
             Toolbar1->addSeparator();
             continue;
         }
-        QAction* action = Toolbar1->addAction(ImageList2.value(image++), QString::fromLatin1(e.toolTip));
+        QAction* action =
+            Toolbar1->addAction(ImageList2.value(image++), QString::fromLatin1(e.toolTip));
         action->setToolTip(QString::fromLatin1(e.toolTip));
         action->setObjectName(QStringLiteral("Toolbar1_%1").arg(index));
         connect(action, &QAction::triggered, this, [this, index] { Toolbar1_ButtonClick(index); });
@@ -85,8 +86,7 @@ EditingPage::EditingPage(QWidget* parent) : QWidget(parent)
     place(SuggestButton, 6240, 60, 2895, 315);
 }
 
-void EditingPage::fillSectionChoice()
-{
+void EditingPage::fillSectionChoice() {
     Combo1->addItems({QStringLiteral("Use the entire song as ringtone"),
                       QStringLiteral("Use just the following song section:")});
     Combo1->setCurrentIndex(0);
@@ -94,21 +94,18 @@ void EditingPage::fillSectionChoice()
     Combo1->view()->setMinimumWidth(Combo1->view()->sizeHintForColumn(0) + 8);
 }
 
-void EditingPage::applyEditorStartSettings()
-{
+void EditingPage::applyEditorStartSettings() {
     AE->displayOption()->setValue(2);
     AE->behaviourOption()->setValue(3);
 }
 
-int EditingPage::toolbarCommand(int index)
-{
+int EditingPage::toolbarCommand(int index) {
     if (index < 1 || index > int(ToolbarEntries.size()))
         return 0;
     return ToolbarEntries[index - 1].command;
 }
 
-void EditingPage::Toolbar1_ButtonClick(int index)
-{
+void EditingPage::Toolbar1_ButtonClick(int index) {
     if (const int command = toolbarCommand(index))
         AE->invoke(command);
 }

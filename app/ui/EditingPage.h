@@ -29,9 +29,9 @@ public:
     /// indexes outside the toolbar.
     static int toolbarCommand(int index);
 
-    QToolBar* Toolbar1 = nullptr; // editor commands
-    QComboBox* Combo1 = nullptr;  // whole song or selected section
-    AudioEditor* AE = nullptr;    // the waveform editor
+    QToolBar* Toolbar1 = nullptr;         // editor commands
+    QComboBox* Combo1 = nullptr;          // whole song or selected section
+    AudioEditor* AE = nullptr;            // the waveform editor
     QToolButton* SuggestButton = nullptr; // selects a suggested section (AE's action)
 
     QList<QIcon> ImageList2; // editor toolbar

@@ -28,8 +28,7 @@ namespace {
 class SelectAllOnFocus : public QObject {
 public:
     using QObject::QObject;
-    bool eventFilter(QObject* watched, QEvent* event) override
-    {
+    bool eventFilter(QObject* watched, QEvent* event) override {
         if (event->type() == QEvent::FocusIn) {
             auto* edit = static_cast<QLineEdit*>(watched);
             // After the mouse press that gave the focus has placed the caret.
@@ -41,8 +40,7 @@ public:
 
 } // namespace
 
-OptionsPage::OptionsPage(QWidget* parent) : QWidget(parent)
-{
+OptionsPage::OptionsPage(QWidget* parent) : QWidget(parent) {
     ImageList3 = {QIcon(renderSvg(QStringLiteral(":/images/save.svg"), {48, 48})),
                   QIcon(renderSvg(QStringLiteral(":/images/email.svg"), {48, 48})),
                   QIcon(renderSvg(QStringLiteral(":/images/device.svg"), {48, 48}))};
@@ -98,8 +96,7 @@ OptionsPage::OptionsPage(QWidget* parent) : QWidget(parent)
 
 // In the free column under the lists, right of the delivery buttons; after them in the tab
 // order.
-void OptionsPage::buildRenderShaping()
-{
+void OptionsPage::buildRenderShaping() {
     FadeInCheck = new QCheckBox(QStringLiteral("Fade &in"), this);
     FadeInCheck->setObjectName(QStringLiteral("FadeInCheck"));
     place(FadeInCheck, 5520, 2400, 1575, 255);
@@ -166,8 +163,7 @@ void OptionsPage::buildRenderShaping()
     updateEstimate();
 }
 
-void OptionsPage::followSection(QComboBox* sectionChoice, AudioDocument* document)
-{
+void OptionsPage::followSection(QComboBox* sectionChoice, AudioDocument* document) {
     m_sectionChoice = sectionChoice;
     m_document = document;
     const auto changed = [this] { scheduleEstimate(); };
@@ -185,16 +181,14 @@ void OptionsPage::followSection(QComboBox* sectionChoice, AudioDocument* documen
 }
 
 // Not restarted by each change, so a load's stream of progress still shows.
-void OptionsPage::scheduleEstimate()
-{
+void OptionsPage::scheduleEstimate() {
     if (!m_estimateTimer->isActive())
         m_estimateTimer->start();
 }
 
 /// The request for the choices as they are now; none, with `why` set, when there is nothing
 /// to estimate. `from` is the section's first frame in the document.
-std::optional<EstimateRequest> OptionsPage::currentRequest(int64_t& from, QString& why) const
-{
+std::optional<EstimateRequest> OptionsPage::currentRequest(int64_t& from, QString& why) const {
     if (!m_document || m_document->isEmpty()) {
         why = QStringLiteral("Open a song to see the ringtone's length and size.");
         return std::nullopt;
@@ -221,8 +215,7 @@ std::optional<EstimateRequest> OptionsPage::currentRequest(int64_t& from, QStrin
     return request;
 }
 
-QString OptionsPage::vorbisKey(const EstimateRequest& request, int64_t from) const
-{
+QString OptionsPage::vorbisKey(const EstimateRequest& request, int64_t from) const {
     return QStringLiteral("%1 %2 %3 %4 %5 %6")
         .arg(m_contentVersion)
         .arg(from)
@@ -232,8 +225,7 @@ QString OptionsPage::vorbisKey(const EstimateRequest& request, int64_t from) con
         .arg(request.bitrateKbps);
 }
 
-void OptionsPage::updateEstimate()
-{
+void OptionsPage::updateEstimate() {
     int64_t from = 0;
     QString why;
     std::optional<EstimateRequest> request = currentRequest(from, why);
@@ -254,14 +246,12 @@ void OptionsPage::updateEstimate()
 
 // A screen reader names the line by its accessible name alone, so the text goes into the
 // description too (which tells it of each change).
-void OptionsPage::showEstimate(const QString& text)
-{
+void OptionsPage::showEstimate(const QString& text) {
     EstimateLabel->setText(text);
     EstimateLabel->setAccessibleDescription(text);
 }
 
-void OptionsPage::measureVorbisRate()
-{
+void OptionsPage::measureVorbisRate() {
     int64_t from = 0;
     QString why;
     const std::optional<EstimateRequest> request = currentRequest(from, why);
@@ -271,9 +261,9 @@ void OptionsPage::measureVorbisRate()
         m_vorbisTimer->start(); // the audio is not complete yet
         return;
     }
-    const auto measured = chimora::measureVorbisRate(
-        *m_document->snapshot(), from, from + request->frames,
-        {request->rateHz, request->channels, 0}, request->bitrateKbps);
+    const auto measured =
+        chimora::measureVorbisRate(*m_document->snapshot(), from, from + request->frames,
+                                   {request->rateHz, request->channels, 0}, request->bitrateKbps);
     // A failed measurement (oggenc missing or refusing) leaves the nominal size; the line says
     // what the encoder will refuse.
     m_vorbis.key = vorbisKey(*request, from);
@@ -282,15 +272,13 @@ void OptionsPage::measureVorbisRate()
     updateEstimate();
 }
 
-void OptionsPage::fillLists()
-{
+void OptionsPage::fillLists() {
     Combo4->addItems({QStringLiteral("Mono"), QStringLiteral("Stereo")});
     Combo3->addItems(bitrateTexts());
     Combo2->addItems(sampleRateTexts());
 }
 
-void OptionsPage::showPictures()
-{
+void OptionsPage::showPictures() {
     Command7->setIcon(ImageList3.value(0));
     Command8->setIcon(ImageList3.value(1));
     Command6->setIcon(ImageList3.value(2));

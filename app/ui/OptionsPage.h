@@ -61,12 +61,12 @@ public:
     PictureButton* Command8 = nullptr; // "Email ringtone" picture button
     PictureButton* Command6 = nullptr; // "ActiveSync transfer" picture button
 
-    QCheckBox* FadeInCheck = nullptr;       // "Fade in": the render fades the start in
-    QCheckBox* FadeOutCheck = nullptr;      // "Fade out": the render fades the end out
-    QLabel* FadeLengthLabel = nullptr;      // "Fade length (s):"
+    QCheckBox* FadeInCheck = nullptr;        // "Fade in": the render fades the start in
+    QCheckBox* FadeOutCheck = nullptr;       // "Fade out": the render fades the end out
+    QLabel* FadeLengthLabel = nullptr;       // "Fade length (s):"
     QDoubleSpinBox* FadeLengthBox = nullptr; // length of each fade, 0.1 to 5 s
-    QCheckBox* EvenLoudnessCheck = nullptr; // "Even out loudness" of the rendered file
-    QLabel* EstimateLabel = nullptr;        // the ringtone's length, size and warnings
+    QCheckBox* EvenLoudnessCheck = nullptr;  // "Even out loudness" of the rendered file
+    QLabel* EstimateLabel = nullptr;         // the ringtone's length, size and warnings
 
     QList<QIcon> ImageList3; // delivery buttons: save, e-mail, device
 

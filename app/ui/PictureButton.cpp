@@ -6,15 +6,14 @@
 
 namespace chimora {
 
-PictureButton::PictureButton(const QString& caption, QWidget* parent) : QPushButton(caption, parent)
-{
+PictureButton::PictureButton(const QString& caption, QWidget* parent)
+    : QPushButton(caption, parent) {
     setIconSize(QSize(48, 48));
     setFocusPolicy(Qt::StrongFocus);
     setAccessibleName(caption);
 }
 
-void PictureButton::paintEvent(QPaintEvent*)
-{
+void PictureButton::paintEvent(QPaintEvent*) {
     QStylePainter p(this);
     QStyleOptionButton option;
     initStyleOption(&option);
@@ -25,7 +24,7 @@ void PictureButton::paintEvent(QPaintEvent*)
 
     const int margin = 6;
     const QRect inner = rect().adjusted(margin, margin, -margin, -margin);
-    const QIcon::Mode mode = !isEnabled() ? QIcon::Disabled
+    const QIcon::Mode mode = !isEnabled()   ? QIcon::Disabled
                              : underMouse() ? QIcon::Active
                                             : QIcon::Normal;
     const QPixmap picture = icon().pixmap(iconSize(), devicePixelRatio(), mode);
@@ -36,8 +35,8 @@ void PictureButton::paintEvent(QPaintEvent*)
 
     const QRect textRect(inner.left() + shift, pictureRect.bottom() + 4 + shift, inner.width(),
                          inner.bottom() - pictureRect.bottom() - 4);
-    p.setPen(palette().color(isEnabled() ? QPalette::Active : QPalette::Disabled,
-                             QPalette::ButtonText));
+    p.setPen(
+        palette().color(isEnabled() ? QPalette::Active : QPalette::Disabled, QPalette::ButtonText));
     p.drawText(textRect, Qt::AlignHCenter | Qt::AlignTop | Qt::TextWordWrap, text());
 }
 

@@ -18,13 +18,11 @@ namespace {
 
 const QString RenderSection = QStringLiteral("Render");
 
-void selectIndex(QComboBox* list, int index)
-{
+void selectIndex(QComboBox* list, int index) {
     list->setCurrentIndex(index >= 0 && index < list->count() ? index : -1);
 }
 
-void showRenderShaping(OptionsPage& page)
-{
+void showRenderShaping(OptionsPage& page) {
     if (SettingsFile.isEmpty())
         return;
     const IniFile ini(SettingsFile);
@@ -40,8 +38,7 @@ void showRenderShaping(OptionsPage& page)
         page.FadeLengthBox->setValue(seconds); // the box keeps it within its range
 }
 
-void keepRenderShaping(const OptionsPage& page)
-{
+void keepRenderShaping(const OptionsPage& page) {
     if (SettingsFile.isEmpty())
         return;
     IniFile ini(SettingsFile);
@@ -58,8 +55,7 @@ void keepRenderShaping(const OptionsPage& page)
 
 } // namespace
 
-void showSavedChoices(OptionsPage& page)
-{
+void showSavedChoices(OptionsPage& page) {
     page.Text1->setText(RingtoneName);
     if (FormatCode == 0)
         page.Option1->setChecked(true);
@@ -73,8 +69,7 @@ void showSavedChoices(OptionsPage& page)
     showRenderShaping(page);
 }
 
-void keepChoices(const OptionsPage& page)
-{
+void keepChoices(const OptionsPage& page) {
     RingtoneName = page.Text1->text();
     if (page.Option1->isChecked())
         FormatCode = 0;

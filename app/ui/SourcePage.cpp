@@ -10,15 +10,15 @@
 
 namespace chimora {
 
-SourcePage::SourcePage(QWidget* parent) : QWidget(parent)
-{
+SourcePage::SourcePage(QWidget* parent) : QWidget(parent) {
     ImageList1 = {QIcon(renderSvg(QStringLiteral(":/images/open.svg"), {48, 48})),
                   QIcon(renderSvg(QStringLiteral(":/images/record.svg"), {48, 48}))};
 
     Label1 = makeLabel(this, "Label1", QStringLiteral("Welcome to Chimora!"), true);
     place(Label1, 120, 240, 6015, 375);
-    Label2 = makeLabel(this, "Label2",
-                       QStringLiteral("This wizard will help you create a new ringtone for your mobile."));
+    Label2 = makeLabel(
+        this, "Label2",
+        QStringLiteral("This wizard will help you create a new ringtone for your mobile."));
     place(Label2, 240, 600, 8415, 255);
     Label3 = makeLabel(this, "Label3", QStringLiteral("Select a source for your ringtone:"), true);
     place(Label3, 240, 1560, 9015, 255);
@@ -29,14 +29,12 @@ SourcePage::SourcePage(QWidget* parent) : QWidget(parent)
     place(Command4, 1080, 3600, 1455, 1455);
 }
 
-void SourcePage::showPictures()
-{
+void SourcePage::showPictures() {
     Command5->setIcon(ImageList1.value(0));
     Command4->setIcon(ImageList1.value(1));
 }
 
-QString SourcePage::askForAudioFile()
-{
+QString SourcePage::askForAudioFile() {
     return QFileDialog::getOpenFileName(window(), QStringLiteral("Open audio file"), QString(),
                                         openDialogFilter());
 }

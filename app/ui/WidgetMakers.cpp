@@ -9,8 +9,7 @@
 
 namespace chimora {
 
-QPixmap renderSvg(const QString& resource, QSize size)
-{
+QPixmap renderSvg(const QString& resource, QSize size) {
     QSvgRenderer renderer(resource);
     QPixmap pixmap(size);
     pixmap.fill(Qt::transparent);
@@ -19,8 +18,7 @@ QPixmap renderSvg(const QString& resource, QSize size)
     return pixmap;
 }
 
-QLabel* makeLabel(QWidget* page, const char* name, const QString& text, bool bold)
-{
+QLabel* makeLabel(QWidget* page, const char* name, const QString& text, bool bold) {
     auto* label = new QLabel(text, page);
     label->setObjectName(QString::fromLatin1(name));
     if (bold) {
@@ -31,15 +29,13 @@ QLabel* makeLabel(QWidget* page, const char* name, const QString& text, bool bol
     return label;
 }
 
-PictureButton* makePictureButton(QWidget* page, const char* name, const QString& caption)
-{
+PictureButton* makePictureButton(QWidget* page, const char* name, const QString& caption) {
     auto* button = new PictureButton(caption, page);
     button->setObjectName(QString::fromLatin1(name));
     return button;
 }
 
-QComboBox* makeList(QWidget* page, const char* name, const QString& accessibleName)
-{
+QComboBox* makeList(QWidget* page, const char* name, const QString& accessibleName) {
     auto* combo = new QComboBox(page);
     combo->setObjectName(QString::fromLatin1(name));
     combo->setEditable(false);

@@ -16,8 +16,7 @@ namespace chimora {
 
 namespace {
 
-QLabel* makeLabel(QWidget* parent, const char* name, const QString& text, QRect geometry)
-{
+QLabel* makeLabel(QWidget* parent, const char* name, const QString& text, QRect geometry) {
     auto* label = new QLabel(text, parent);
     label->setObjectName(QLatin1String(name));
     label->setTextFormat(Qt::PlainText);
@@ -32,8 +31,7 @@ Form5::Form5(QWidget* owner, const MailTexts& texts, QString attachmentPath, QSt
     : QWidget(owner, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                          Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint),
       MAPISession1(std::move(settingsFile)), m_attachmentPath(std::move(attachmentPath)),
-      m_unloaded(std::move(unloaded))
-{
+      m_unloaded(std::move(unloaded)) {
     setObjectName(QStringLiteral("Form5"));
     setWindowTitle(QStringLiteral("Email ringtone"));
     setAttribute(Qt::WA_DeleteOnClose);
@@ -84,15 +82,13 @@ Form5::Form5(QWidget* owner, const MailTexts& texts, QString attachmentPath, QSt
 
 Form5::~Form5() = default;
 
-void Form5::Form_Load(const MailTexts& texts)
-{
+void Form5::Form_Load(const MailTexts& texts) {
     txtAddress1->setText(texts.address);
     txtSubject->setText(texts.subject);
     txtMessage->setPlainText(texts.message);
 }
 
-void Form5::showOverOwner()
-{
+void Form5::showOverOwner() {
     if (QWidget* owner = parentWidget()) {
         QRect frame = rect();
         frame.moveCenter(owner->frameGeometry().center());
@@ -113,8 +109,7 @@ void Form5::showOverOwner()
     Command1->setFocus();
 }
 
-bool Form5::eventFilter(QObject* watched, QEvent* event)
-{
+bool Form5::eventFilter(QObject* watched, QEvent* event) {
     if (event->type() == QEvent::FocusIn) {
         // After the mouse press that gave the focus, which would otherwise place the cursor.
         QTimer::singleShot(0, this, [watched] {
@@ -127,8 +122,7 @@ bool Form5::eventFilter(QObject* watched, QEvent* event)
     return QWidget::eventFilter(watched, event);
 }
 
-void Form5::Command1_Click()
-{
+void Form5::Command1_Click() {
     if (m_sending)
         return;
     // The send processes events while it waits for the server: nothing may start a second one
@@ -147,8 +141,7 @@ void Form5::Command1_Click()
     Command1->setFocus();
 }
 
-void Form5::setSending(bool sending)
-{
+void Form5::setSending(bool sending) {
     m_sending = sending;
     Command1->setEnabled(!sending);
     Command2->setEnabled(!sending);
@@ -158,14 +151,12 @@ void Form5::setSending(bool sending)
         cancelSend->setFocus();
 }
 
-void Form5::cancelSend_Click()
-{
+void Form5::cancelSend_Click() {
     MAPISession1.cancel();
     cancelSend->setEnabled(false);
 }
 
-bool Form5::confirmPlainLogin(const QString& host)
-{
+bool Form5::confirmPlainLogin(const QString& host) {
     return showMailBox(this, QMessageBox::Warning,
                        QStringLiteral("The connection to %1 is not encrypted: your password "
                                       "would travel readable by anyone on the way. Send it "
@@ -176,8 +167,7 @@ bool Form5::confirmPlainLogin(const QString& host)
                        QMessageBox::Yes | QMessageBox::No, QMessageBox::No) == QMessageBox::Yes;
 }
 
-void Form5::showResult(bool sent, const MailStep& outcome)
-{
+void Form5::showResult(bool sent, const MailStep& outcome) {
     if (sent)
         showMailBox(this, QMessageBox::Information, QStringLiteral("Message sent."));
     else
@@ -185,13 +175,11 @@ void Form5::showResult(bool sent, const MailStep& outcome)
                     outcome.error().message);
 }
 
-void Form5::Command2_Click()
-{
+void Form5::Command2_Click() {
     close();
 }
 
-void Form5::closeEvent(QCloseEvent* event)
-{
+void Form5::closeEvent(QCloseEvent* event) {
     if (m_sending) {
         // The window goes once the send has ended, which cancelling makes quick.
         m_closeWhenSent = true;
@@ -203,8 +191,7 @@ void Form5::closeEvent(QCloseEvent* event)
     event->accept();
 }
 
-void Form5::Form_Unload()
-{
+void Form5::Form_Unload() {
     if (m_unloaded)
         m_unloaded({txtAddress1->text(), txtSubject->text(), txtMessage->toPlainText()});
     if (QWidget* owner = parentWidget()) {

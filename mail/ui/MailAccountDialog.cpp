@@ -17,8 +17,7 @@ namespace {
 constexpr MailSecurity SecurityChoices[] = {MailSecurity::StartTls, MailSecurity::Tls,
                                             MailSecurity::None};
 
-QLineEdit* makeField(QWidget* parent, const char* name, const QString& text)
-{
+QLineEdit* makeField(QWidget* parent, const char* name, const QString& text) {
     auto* edit = new QLineEdit(text, parent);
     edit->setObjectName(QLatin1String(name));
     return edit;
@@ -27,8 +26,7 @@ QLineEdit* makeField(QWidget* parent, const char* name, const QString& text)
 } // namespace
 
 MailAccountDialog::MailAccountDialog(const AccountRequest& request, QWidget* parent)
-    : QDialog(parent), m_caFile(request.account.caFile)
-{
+    : QDialog(parent), m_caFile(request.account.caFile) {
     setObjectName(QStringLiteral("MailAccountDialog"));
     setWindowTitle(QStringLiteral("Mail account"));
     setWindowFlags(windowFlags() & ~Qt::WindowContextHelpButtonHint);
@@ -62,8 +60,8 @@ MailAccountDialog::MailAccountDialog(const AccountRequest& request, QWidget* par
     // Ticked while a password is stored, so that saving the account keeps it.
     rememberPassword->setChecked(request.keyringAvailable && request.passwordStored);
     if (!request.keyringAvailable)
-        rememberPassword->setToolTip(QStringLiteral(
-            "No keyring is running: the password is kept until Chimora ends."));
+        rememberPassword->setToolTip(
+            QStringLiteral("No keyring is running: the password is kept until Chimora ends."));
 
     plainLoginWarning =
         new QLabel(QStringLiteral("Not encrypted: the password can be read on the way."), this);
@@ -109,13 +107,11 @@ MailAccountDialog::MailAccountDialog(const AccountRequest& request, QWidget* par
         password->setFocus();
 }
 
-void MailAccountDialog::updatePlainLoginWarning()
-{
+void MailAccountDialog::updatePlainLoginWarning() {
     plainLoginWarning->setVisible(sendsPasswordInClear(answer().account));
 }
 
-AccountAnswer MailAccountDialog::answer() const
-{
+AccountAnswer MailAccountDialog::answer() const {
     AccountAnswer a;
     const MailSecurity chosen = SecurityChoices[std::max(0, security->currentIndex())];
     a.account.server = serverValue(server->text(), chosen);
@@ -128,8 +124,7 @@ AccountAnswer MailAccountDialog::answer() const
     return a;
 }
 
-void MailAccountDialog::accept()
-{
+void MailAccountDialog::accept() {
     QString complaint;
     QWidget* field = nullptr;
     if (serverValue(server->text(), MailSecurity::StartTls).isEmpty()) {
@@ -150,8 +145,7 @@ void MailAccountDialog::accept()
 }
 
 std::optional<AccountAnswer> MailAccountDialog::ask(const AccountRequest& request,
-                                                    QWidget* parent)
-{
+                                                    QWidget* parent) {
     MailAccountDialog dialog(request, parent);
     if (dialog.exec() != QDialog::Accepted)
         return std::nullopt;

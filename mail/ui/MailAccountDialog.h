@@ -25,12 +25,12 @@ public:
     /// Shows the dialog modally over `parent`; none when cancelled. Fits AccountPrompt.
     static std::optional<AccountAnswer> ask(const AccountRequest& request, QWidget* parent);
 
-    QLabel* problem = nullptr;          // why the account is asked for again
-    QLineEdit* server = nullptr;        // host, or host:port
-    QComboBox* security = nullptr;      // "STARTTLS", "TLS", "None"
-    QLineEdit* user = nullptr;          // user name; empty: no login
-    QLineEdit* password = nullptr;      // password, shown as dots
-    QLineEdit* from = nullptr;          // sender address
+    QLabel* problem = nullptr;             // why the account is asked for again
+    QLineEdit* server = nullptr;           // host, or host:port
+    QComboBox* security = nullptr;         // "STARTTLS", "TLS", "None"
+    QLineEdit* user = nullptr;             // user name; empty: no login
+    QLineEdit* password = nullptr;         // password, shown as dots
+    QLineEdit* from = nullptr;             // sender address
     QCheckBox* rememberPassword = nullptr; // keep the password in the keyring
     QLabel* plainLoginWarning = nullptr;   // beside the security: the password would go unencrypted
 

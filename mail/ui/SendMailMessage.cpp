@@ -8,8 +8,7 @@
 
 namespace chimora {
 
-QString resolveFailureText()
-{
+QString resolveFailureText() {
     return QStringLiteral("Unable to resolve name, please check spelling and address format. "
                           "'example %1'")
         .arg(QLatin1String(ExampleMailAddress));
@@ -18,8 +17,7 @@ QString resolveFailureText()
 QMessageBox::StandardButton showMailBox(QWidget* owner, QMessageBox::Icon icon, const QString& text,
                                         const QString& informative,
                                         QMessageBox::StandardButtons buttons,
-                                        QMessageBox::StandardButton defaultButton)
-{
+                                        QMessageBox::StandardButton defaultButton) {
     QMessageBox box(icon, QStringLiteral("Chimora"), text, buttons, owner);
     box.setTextFormat(Qt::PlainText);
     if (defaultButton != QMessageBox::NoButton)
@@ -36,8 +34,7 @@ QMessageBox::StandardButton showMailBox(QWidget* owner, QMessageBox::Icon icon, 
 
 bool SendMailMessage(MAPISession1& session, MAPIMessages1& messages, const QString& subject,
                      const QString& body, qint16 count, const QStringList& recipients,
-                     const QString& attachmentPath, QWidget* boxOwner, MailStep* outcome)
-{
+                     const QString& attachmentPath, QWidget* boxOwner, MailStep* outcome) {
     const MailStep step =
         sendThroughSession(session, messages, subject, body, count, recipients, attachmentPath);
     if (outcome)

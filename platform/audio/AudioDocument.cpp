@@ -234,8 +234,8 @@ void AudioDocument::load(const QString& path, const RawPcmParams* raw) {
     // goes away or starts another load, and ignores posts from a load it has left behind.
     const uint64_t serial = d->loadSerial;
     d->loader = std::make_unique<AudioLoader>(path, rawCopy, [this, serial] {
-        QMetaObject::invokeMethod(this, [this, serial] { d->drain(serial); },
-                                  Qt::QueuedConnection);
+        QMetaObject::invokeMethod(
+            this, [this, serial] { d->drain(serial); }, Qt::QueuedConnection);
     });
     emit loadStarted();
 }

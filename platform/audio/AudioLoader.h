@@ -27,8 +27,7 @@ public:
     /// Starts decoding `path` (with `raw` for headerless PCM). `notify` runs on the loader's
     /// thread when there is something to take: at the first block, then at most every 250 ms,
     /// and once at the end unless cancelled. It must only post to another thread.
-    AudioLoader(const QString& path, std::optional<RawPcmParams> raw,
-                std::function<void()> notify);
+    AudioLoader(const QString& path, std::optional<RawPcmParams> raw, std::function<void()> notify);
     /// Cancels the decode and waits for the thread.
     ~AudioLoader();
     AudioLoader(const AudioLoader&) = delete;

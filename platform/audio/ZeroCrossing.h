@@ -21,7 +21,6 @@ int64_t nearestZeroCrossing(const AudioSnapshot& audio, int64_t frame, int64_t m
 /// Both edges of `selection` moved to their nearest zero crossings within `maxDistance`. The
 /// result lies within the audio and is never empty when `selection` was not: an edge that would
 /// meet or pass the other one stays where it was. An empty selection comes back unchanged.
-Selection snapToZeroCrossings(const AudioSnapshot& audio, Selection selection,
-                              int64_t maxDistance);
+Selection snapToZeroCrossings(const AudioSnapshot& audio, Selection selection, int64_t maxDistance);
 
 } // namespace chimora

@@ -1,7 +1,7 @@
 // Device start and release of the audio layer on top of PulseAudio connections.
 
-#include "platform/pulse/AudioDevices.h"
 #include "platform/bass/Bass.h"
+#include "platform/pulse/AudioDevices.h"
 
 #include <QDebug>
 

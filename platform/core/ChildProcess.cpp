@@ -112,8 +112,7 @@ Result<void> ChildProcess::start(const QString& program, const QStringList& argu
         return true;
     };
     Pipe in, err, out;
-    if (!makePipe(in) || !makePipe(err) ||
-        (output == StandardOutput::Capture && !makePipe(out))) {
+    if (!makePipe(in) || !makePipe(err) || (output == StandardOutput::Capture && !makePipe(out))) {
         const int errorNumber = errno;
         return Error::environment(
             QStringLiteral("%1 could not be started: %2").arg(name, systemError(errorNumber)));
@@ -290,7 +289,9 @@ Result<void> ChildProcess::finishInput() {
                                           .arg(name)
                                           .arg(m_stallTimeoutMs / 1000.0));
         }
-        pollfd fds[3] = {{m_pidFd.get(), POLLIN, 0}, {m_errorFd.get(), POLLIN, 0}, {m_outputFd.get(), POLLIN, 0}};
+        pollfd fds[3] = {{m_pidFd.get(), POLLIN, 0},
+                         {m_errorFd.get(), POLLIN, 0},
+                         {m_outputFd.get(), POLLIN, 0}};
         ::poll(fds, 3, 2);
     }
     closeInput();
@@ -338,7 +339,9 @@ ProcessExit ChildProcess::waitForExit(int timeoutMs, bool killOnTimeout) {
                 kill();
             break;
         }
-        pollfd fds[3] = {{m_pidFd.get(), POLLIN, 0}, {m_errorFd.get(), POLLIN, 0}, {m_outputFd.get(), POLLIN, 0}};
+        pollfd fds[3] = {{m_pidFd.get(), POLLIN, 0},
+                         {m_errorFd.get(), POLLIN, 0},
+                         {m_outputFd.get(), POLLIN, 0}};
         // Without a pid descriptor (old kernels) we look again every 10 ms.
         const int wait = m_pidFd.isOpen() ? left : std::min(left, 10);
         ::poll(fds, 3, wait);

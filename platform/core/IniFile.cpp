@@ -11,8 +11,7 @@ namespace chimora {
 
 namespace {
 
-bool isSectionHeader(const QString& trimmed, QString* name)
-{
+bool isSectionHeader(const QString& trimmed, QString* name) {
     if (!trimmed.startsWith(QLatin1Char('[')))
         return false;
     const int close = trimmed.indexOf(QLatin1Char(']'));
@@ -22,18 +21,26 @@ bool isSectionHeader(const QString& trimmed, QString* name)
     return true;
 }
 
-QString escapeValue(const QString& value)
-{
+QString escapeValue(const QString& value) {
     QString out;
     out.reserve(value.size() + 8);
     out += QLatin1Char('"');
     for (const QChar c : value) {
         switch (c.unicode()) {
-        case '\n': out += QLatin1String("\\n"); break;
-        case '\r': out += QLatin1String("\\r"); break;
-        case '\\': out += QLatin1String("\\\\"); break;
-        case '"': out += QLatin1String("\\\""); break;
-        default: out += c;
+        case '\n':
+            out += QLatin1String("\\n");
+            break;
+        case '\r':
+            out += QLatin1String("\\r");
+            break;
+        case '\\':
+            out += QLatin1String("\\\\");
+            break;
+        case '"':
+            out += QLatin1String("\\\"");
+            break;
+        default:
+            out += c;
         }
     }
     out += QLatin1Char('"');
@@ -42,8 +49,7 @@ QString escapeValue(const QString& value)
 
 // Inverse of escapeValue for the text between the quotes: decoded only when every backslash
 // starts one of our escapes and there is no bare quote; anything else stands as it is.
-QString unescapeIfEncoded(const QString& inner)
-{
+QString unescapeIfEncoded(const QString& inner) {
     if (!inner.contains(QLatin1Char('\\')))
         return inner;
     QString out;
@@ -59,19 +65,27 @@ QString unescapeIfEncoded(const QString& inner)
         if (++i >= inner.size())
             return inner;
         switch (inner.at(i).unicode()) {
-        case 'n': out += QLatin1Char('\n'); break;
-        case 'r': out += QLatin1Char('\r'); break;
-        case '\\': out += QLatin1Char('\\'); break;
-        case '"': out += QLatin1Char('"'); break;
-        default: return inner;
+        case 'n':
+            out += QLatin1Char('\n');
+            break;
+        case 'r':
+            out += QLatin1Char('\r');
+            break;
+        case '\\':
+            out += QLatin1Char('\\');
+            break;
+        case '"':
+            out += QLatin1Char('"');
+            break;
+        default:
+            return inner;
         }
     }
     return out;
 }
 
 // What a value stored as `raw` reads back as, before the length cut.
-QString decodeValue(const QString& raw)
-{
+QString decodeValue(const QString& raw) {
     QString value = raw.trimmed();
     if (value.size() >= 2) {
         const QChar first = value.front(), last = value.back();
@@ -87,16 +101,14 @@ QString decodeValue(const QString& raw)
 // How a value is stored: as it is whenever it reads back unchanged (every ordinary one-line
 // text), else quoted with escapes (line breaks, surrounding blanks or quotes, quoted text
 // that would otherwise be taken for escapes).
-QString encodeValue(const QString& value)
-{
+QString encodeValue(const QString& value) {
     const bool oneLine = !value.contains(QLatin1Char('\n')) && !value.contains(QLatin1Char('\r'));
     if (oneLine && decodeValue(value) == value)
         return value;
     return escapeValue(value);
 }
 
-QString cutToMaxLength(const QString& text)
-{
+QString cutToMaxLength(const QString& text) {
     if (text.size() <= IniFile::MaxValueLength)
         return text;
     // Count characters, not UTF-16 units: never split a surrogate pair.
@@ -108,15 +120,13 @@ QString cutToMaxLength(const QString& text)
     return text.left(i);
 }
 
-QString readValue(const QString& raw)
-{
+QString readValue(const QString& raw) {
     return cutToMaxLength(decodeValue(raw));
 }
 
 } // namespace
 
-IniFile::IniFile(const QString& path) : m_path(path)
-{
+IniFile::IniFile(const QString& path) : m_path(path) {
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
         return;
@@ -145,8 +155,7 @@ IniFile::IniFile(const QString& path) : m_path(path)
     }
 }
 
-QString IniFile::text(int line) const
-{
+QString IniFile::text(int line) const {
     // UTF-8 where the bytes are valid UTF-8; otherwise they were written in a one-byte
     // encoding, read as Latin-1 so that no byte is lost.
     const QByteArray& bytes = m_lines.at(size_t(line)).text;
@@ -155,21 +164,18 @@ QString IniFile::text(int line) const
     return utf8.hasError() ? QString::fromLatin1(bytes) : decoded;
 }
 
-int IniFile::lineCount() const
-{
+int IniFile::lineCount() const {
     return int(m_lines.size());
 }
 
-void IniFile::insertLine(int at, const QString& text)
-{
+void IniFile::insertLine(int at, const QString& text) {
     // The line before a new last line needs an ending of its own.
     if (at > 0 && at == lineCount() && m_lines.back().ending.isEmpty())
         m_lines.back().ending = m_newline;
     m_lines.insert(m_lines.begin() + at, Line{text.toUtf8(), m_newline});
 }
 
-int IniFile::findSection(const QString& section) const
-{
+int IniFile::findSection(const QString& section) const {
     for (int i = 0; i < lineCount(); ++i) {
         QString name;
         if (isSectionHeader(text(i).trimmed(), &name) &&
@@ -179,8 +185,7 @@ int IniFile::findSection(const QString& section) const
     return -1;
 }
 
-int IniFile::findKey(int sectionLine, const QString& key, QString* rawValue) const
-{
+int IniFile::findKey(int sectionLine, const QString& key, QString* rawValue) const {
     for (int i = sectionLine + 1; i < lineCount(); ++i) {
         const QString trimmed = text(i).trimmed();
         QString name;
@@ -200,8 +205,7 @@ int IniFile::findKey(int sectionLine, const QString& key, QString* rawValue) con
     return -1;
 }
 
-QString IniFile::value(const QString& section, const QString& key) const
-{
+QString IniFile::value(const QString& section, const QString& key) const {
     const int sectionLine = findSection(section);
     if (sectionLine < 0)
         return {};
@@ -211,8 +215,7 @@ QString IniFile::value(const QString& section, const QString& key) const
     return readValue(raw);
 }
 
-void IniFile::setValue(const QString& section, const QString& key, const QString& value)
-{
+void IniFile::setValue(const QString& section, const QString& key, const QString& value) {
     const QString line = key + QLatin1Char('=') + encodeValue(value);
     int sectionLine = findSection(section);
     if (sectionLine < 0) {
@@ -239,8 +242,7 @@ void IniFile::setValue(const QString& section, const QString& key, const QString
     insertLine(insertAt, line);
 }
 
-Result<void> IniFile::write() const
-{
+Result<void> IniFile::write() const {
     const QFileInfo info(m_path);
     const QString shown = QDir::toNativeSeparators(m_path);
     // Never replace a file we could not read: its other contents would be lost.
@@ -267,19 +269,16 @@ Result<void> IniFile::write() const
     return {};
 }
 
-bool IniFile::save() const
-{
+bool IniFile::save() const {
     return write().ok();
 }
 
-QString ReadIniValue(const QString& section, const QString& key, const QString& file)
-{
+QString ReadIniValue(const QString& section, const QString& key, const QString& file) {
     return IniFile(file).value(section, key);
 }
 
 bool WriteIniValue(const QString& section, const QString& key, const QString& value,
-                   const QString& file)
-{
+                   const QString& file) {
     IniFile ini(file);
     ini.setValue(section, key, value);
     return ini.save();

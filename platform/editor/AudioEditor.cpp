@@ -2,10 +2,10 @@
 
 #include "platform/audio/SectionLoop.h"
 #include "platform/audio/ZeroCrossing.h"
-#include "platform/ffmpeg/AudioFileKinds.h"
-#include "platform/pulse/AudioPlayer.h"
 #include "platform/editor/RawPcmDialog.h"
 #include "platform/editor/WaveformView.h"
+#include "platform/ffmpeg/AudioFileKinds.h"
+#include "platform/pulse/AudioPlayer.h"
 
 #include <QAction>
 #include <QFileInfo>
@@ -280,9 +280,9 @@ double AudioEditor::zoomAnchorX() const {
     // Keep what the user is looking at in place: the playhead, else the selection start or the
     // cursor when visible, else the middle of the view.
     const Selection sel = m_document->selection();
-    const int64_t frame = isPlaying() ? heardFrame()
-                          : sel.isEmpty()                     ? m_document->cursor()
-                                                              : sel.start;
+    const int64_t frame = isPlaying()     ? heardFrame()
+                          : sel.isEmpty() ? m_document->cursor()
+                                          : sel.start;
     const double x = m_view->xOf(static_cast<double>(frame));
     return (x >= 0 && x <= m_view->width()) ? x : m_view->width() / 2.0;
 }
@@ -360,11 +360,11 @@ void AudioEditor::applySelectionField(QLineEdit* field) {
     if (start == end) {
         m_document->setCursor(start);
     } else {
-        const Selection placed = snapsToZeroCrossings()
-                                     ? snapToZeroCrossings(*m_document->snapshot(), {start, end},
-                                                           zeroCrossingReachFrames(
-                                                               m_document->format().sampleRate))
-                                     : Selection{start, end};
+        const Selection placed =
+            snapsToZeroCrossings()
+                ? snapToZeroCrossings(*m_document->snapshot(), {start, end},
+                                      zeroCrossingReachFrames(m_document->format().sampleRate))
+                : Selection{start, end};
         m_document->setSelection(placed.start, placed.end);
     }
     updateSelectionFields(); // shows the clamped values even when nothing changed
@@ -538,9 +538,8 @@ void AudioEditor::setSnapToZeroCrossings(bool on) {
     m_view->setSnapToZeroCrossings(on);
     const Selection sel = m_document->selection();
     if (on && !sel.isEmpty()) {
-        const Selection snapped =
-            snapToZeroCrossings(*m_document->snapshot(), sel,
-                                zeroCrossingReachFrames(m_document->format().sampleRate));
+        const Selection snapped = snapToZeroCrossings(
+            *m_document->snapshot(), sel, zeroCrossingReachFrames(m_document->format().sampleRate));
         m_document->setSelection(snapped.start, snapped.end);
     }
 }

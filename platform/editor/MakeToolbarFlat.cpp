@@ -8,8 +8,7 @@
 namespace chimora {
 
 void MakeToolbarFlat(QToolBar* toolbar, const QList<QPixmap>& normalImages,
-                     const QList<QPixmap>& disabledImages)
-{
+                     const QList<QPixmap>& disabledImages) {
     if (!toolbar)
         return;
     toolbar->setMovable(false);

@@ -9,7 +9,6 @@
 
 namespace chimora {
 
-
 namespace {
 
 // An encoder that reads nothing for this long, or has not ended this long after its input was

@@ -9,13 +9,13 @@ namespace chimora {
 
 namespace {
 constexpr std::array kTypes{
-    AudioFileType{"mp3", AudioFileKind::Probed},   AudioFileType{"mp2", AudioFileKind::Probed},
-    AudioFileType{"mpeg", AudioFileKind::Probed},  AudioFileType{"wav", AudioFileKind::Probed},
-    AudioFileType{"ogg", AudioFileKind::Probed},   AudioFileType{"avi", AudioFileKind::Probed},
-    AudioFileType{"g721", AudioFileKind::G726},    AudioFileType{"g723", AudioFileKind::G723},
-    AudioFileType{"g726", AudioFileKind::G726},    AudioFileType{"vox", AudioFileKind::Vox},
-    AudioFileType{"raw", AudioFileKind::RawPcm},   AudioFileType{"pcm", AudioFileKind::RawPcm},
-    AudioFileType{"wma", AudioFileKind::Probed},   AudioFileType{"cda", AudioFileKind::CdTrack},
+    AudioFileType{"mp3", AudioFileKind::Probed},  AudioFileType{"mp2", AudioFileKind::Probed},
+    AudioFileType{"mpeg", AudioFileKind::Probed}, AudioFileType{"wav", AudioFileKind::Probed},
+    AudioFileType{"ogg", AudioFileKind::Probed},  AudioFileType{"avi", AudioFileKind::Probed},
+    AudioFileType{"g721", AudioFileKind::G726},   AudioFileType{"g723", AudioFileKind::G723},
+    AudioFileType{"g726", AudioFileKind::G726},   AudioFileType{"vox", AudioFileKind::Vox},
+    AudioFileType{"raw", AudioFileKind::RawPcm},  AudioFileType{"pcm", AudioFileKind::RawPcm},
+    AudioFileType{"wma", AudioFileKind::Probed},  AudioFileType{"cda", AudioFileKind::CdTrack},
 };
 } // namespace
 

@@ -61,7 +61,7 @@ private:
     ff::PacketPtr m_packet;
     int m_streamIndex = -1;
     int64_t m_voxBytes = 0; ///< file size of a VOX file, whose container length is wrong
-    bool m_flushed = false;    ///< the decoder has been told the input ended
+    bool m_flushed = false; ///< the decoder has been told the input ended
     int m_badPackets = 0;
     QString m_lastError; ///< FFmpeg's text for the last failure, for the log
 };

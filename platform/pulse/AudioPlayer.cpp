@@ -219,10 +219,11 @@ Result<void> AudioPlayer::play(AudioFormat format, Reader reader, int64_t startF
     {
         PulseConnection::Lock lock(connection);
         const pa_sample_spec sampleSpec{PA_SAMPLE_S16LE, uint32_t(format.sampleRate),
-                                  uint8_t(format.channels)};
+                                        uint8_t(format.channels)};
         pa_channel_map map;
         pa_channel_map_init_extend(&map, sampleSpec.channels, PA_CHANNEL_MAP_DEFAULT);
-        session->stream.reset(pa_stream_new(connection.context(), "Chimora playback", &sampleSpec, &map));
+        session->stream.reset(
+            pa_stream_new(connection.context(), "Chimora playback", &sampleSpec, &map));
         if (!session->stream)
             return Error::environment(tr("The sound output could not be opened."),
                                       connection.lastErrorText());

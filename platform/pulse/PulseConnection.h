@@ -4,8 +4,8 @@
 // audio thread with the mainloop lock held. Anything else that touches the context or a stream
 // takes the lock through PulseConnection::Lock.
 
-#include "platform/pulse/PulsePtr.h"
 #include "platform/core/Result.h"
+#include "platform/pulse/PulsePtr.h"
 
 #include <QString>
 #include <QStringList>

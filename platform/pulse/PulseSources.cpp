@@ -19,7 +19,8 @@ Error noAnswer() {
 }
 
 Error noSuchSource(const QString& source) {
-    return Error::badInput(QStringLiteral("The sound input \"%1\" is not there any more.").arg(source));
+    return Error::badInput(
+        QStringLiteral("The sound input \"%1\" is not there any more.").arg(source));
 }
 
 // Waits for an operation that was just asked for (with the lock held).
@@ -90,8 +91,7 @@ Result<QList<PulseSource>> listSources(PulseConnection& connection, int timeoutM
     return reply.sources;
 }
 
-Result<int> sourceVolumePercent(PulseConnection& connection, const QString& source,
-                                int timeoutMs) {
+Result<int> sourceVolumePercent(PulseConnection& connection, const QString& source, int timeoutMs) {
     PulseConnection::Lock lock(connection);
     auto volume = readVolume(connection, source, timeoutMs);
     if (!volume)
@@ -100,15 +100,14 @@ Result<int> sourceVolumePercent(PulseConnection& connection, const QString& sour
     return std::clamp(int(std::lround(percent)), 0, 100);
 }
 
-Result<void> setSourceVolumePercent(PulseConnection& connection, const QString& source,
-                                    int percent, int timeoutMs) {
+Result<void> setSourceVolumePercent(PulseConnection& connection, const QString& source, int percent,
+                                    int timeoutMs) {
     percent = std::clamp(percent, 0, 100);
     PulseConnection::Lock lock(connection);
     auto volume = readVolume(connection, source, timeoutMs);
     if (!volume)
         return volume.error();
-    const pa_volume_t target =
-        pa_volume_t(std::lround(double(PA_VOLUME_NORM) * percent / 100.0));
+    const pa_volume_t target = pa_volume_t(std::lround(double(PA_VOLUME_NORM) * percent / 100.0));
     pa_cvolume wanted = *volume;
     // Scaling keeps the balance; from silence there is no balance left to keep.
     if (pa_cvolume_max(&wanted) == PA_VOLUME_MUTED)

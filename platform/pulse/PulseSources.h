@@ -11,8 +11,8 @@
 namespace chimora {
 
 struct PulseSource {
-    QString name;        ///< the server's name, for streams and volume calls
-    QString description; ///< what a person calls it ("Monitor of Null Output")
+    QString name;         ///< the server's name, for streams and volume calls
+    QString description;  ///< what a person calls it ("Monitor of Null Output")
     bool monitor = false; ///< records what an output plays
 };
 
@@ -21,12 +21,11 @@ Result<QList<PulseSource>> listSources(PulseConnection& connection, int timeoutM
 
 /// The loudest channel's volume of `source` in percent of normal volume (PA_VOLUME_NORM is 100),
 /// held to 0..100. Percentages are the server's own (cubic in amplitude: 50 % is 0.125).
-Result<int> sourceVolumePercent(PulseConnection& connection, const QString& source,
-                                int timeoutMs);
+Result<int> sourceVolumePercent(PulseConnection& connection, const QString& source, int timeoutMs);
 
 /// Sets `source`'s volume to `percent` (0..100) of normal volume, keeping the balance between
 /// its channels, as a mixer's slider does.
-Result<void> setSourceVolumePercent(PulseConnection& connection, const QString& source,
-                                    int percent, int timeoutMs);
+Result<void> setSourceVolumePercent(PulseConnection& connection, const QString& source, int percent,
+                                    int timeoutMs);
 
 } // namespace chimora

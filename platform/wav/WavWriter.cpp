@@ -81,10 +81,12 @@ public:
         AVChannelLayout mono;
         av_channel_layout_default(&mono, 1);
         for (int c = 0; c < channels; ++c) {
-            r->m_channels.push_back({ff::makeResampler(mono, AV_SAMPLE_FMT_S16, inRate, mono,
-                                                       AV_SAMPLE_FMT_S16, outRate,
-                                                       ff::ResampleQuality::High),
-                                     {}, {}, 0});
+            r->m_channels.push_back(
+                {ff::makeResampler(mono, AV_SAMPLE_FMT_S16, inRate, mono, AV_SAMPLE_FMT_S16,
+                                   outRate, ff::ResampleQuality::High),
+                 {},
+                 {},
+                 0});
             if (!r->m_channels.back().swr)
                 return nullptr;
         }

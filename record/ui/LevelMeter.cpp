@@ -16,8 +16,7 @@ constexpr double kFloorDb = -60.0;
 constexpr double kFallPerUpdate = 0.05;
 constexpr qint64 kHoldMs = 1500;
 
-double toScale(float peak)
-{
+double toScale(float peak) {
     if (peak <= 0.0f)
         return 0.0;
     const double db = 20.0 * std::log10(double(peak));
@@ -26,13 +25,11 @@ double toScale(float peak)
 
 } // namespace
 
-LevelMeter::LevelMeter(QWidget* parent) : QWidget(parent)
-{
+LevelMeter::LevelMeter(QWidget* parent) : QWidget(parent) {
     setAttribute(Qt::WA_OpaquePaintEvent);
 }
 
-void LevelMeter::showPeak(float peak, qint64 nowMs)
-{
+void LevelMeter::showPeak(float peak, qint64 nowMs) {
     const double level = toScale(peak);
     m_bar = std::max(level, m_bar - kFallPerUpdate);
     if (level >= m_hold || nowMs - m_holdSinceMs > kHoldMs) {
@@ -42,8 +39,7 @@ void LevelMeter::showPeak(float peak, qint64 nowMs)
     update();
 }
 
-void LevelMeter::paintEvent(QPaintEvent*)
-{
+void LevelMeter::paintEvent(QPaintEvent*) {
     QPainter p(this);
     const QRect r = rect();
     p.fillRect(r, QColor(0x20, 0x26, 0x2b));

@@ -47,10 +47,10 @@ void setRenderControls(const RenderControls& controls);
 /// controls above. The options page registers them itself (replacing earlier ones); a control
 /// that has been destroyed reads as not chosen.
 struct RenderShapingControls {
-    QCheckBox* fadeIn = nullptr;          ///< "Fade in"
-    QCheckBox* fadeOut = nullptr;         ///< "Fade out"
+    QCheckBox* fadeIn = nullptr;           ///< "Fade in"
+    QCheckBox* fadeOut = nullptr;          ///< "Fade out"
     QDoubleSpinBox* fadeSeconds = nullptr; ///< length of each fade, seconds
-    QCheckBox* evenLoudness = nullptr;    ///< "Even out loudness"
+    QCheckBox* evenLoudness = nullptr;     ///< "Even out loudness"
 };
 void setRenderShapingControls(const RenderShapingControls& controls);
 

@@ -9,11 +9,11 @@
 #include "app/ui/OptionsPage.h"
 #include "app/ui/PictureButton.h"
 #include "app/ui/Startup.h"
+#include "mail/ui/Form5.h"
 #include "platform/core/AppFolder.h"
 #include "platform/editor/AudioEditor.h"
 #include "render/RenderState.h"
 #include "render/ui/RenderRingtone.h"
-#include "mail/ui/Form5.h"
 #include "wizard_support.h"
 
 #include <QApplication>
@@ -36,9 +36,9 @@ class TestDelivery : public QObject {
     QStringList m_messages;
 
 private slots:
-    void initTestCase()
-    {
-        CHIMORA_REQUIRE_SERVICE(testsupport::havePulseServer(), "the test audio server is not running (scripts/test starts it)");
+    void initTestCase() {
+        CHIMORA_REQUIRE_SERVICE(testsupport::havePulseServer(),
+                                "the test audio server is not running (scripts/test starts it)");
         setAppFolderForTesting(m_dir.filePath("app"));
         m_wizard = StartChimora();
         QVERIFY(m_wizard);
@@ -54,8 +54,7 @@ private slots:
         m_wizard->ShowFrame(2);
     }
 
-    void savesTheChosenSectionInTheChosenFormat_data()
-    {
+    void savesTheChosenSectionInTheChosenFormat_data() {
         QTest::addColumn<QString>("answer");   // what the user types in the save dialog
         QTest::addColumn<QString>("expected"); // the file that must appear
         QTest::addColumn<int>("format");       // 0 WAV, 1 MP3, 2 OGG
@@ -65,15 +64,18 @@ private slots:
         QTest::addColumn<int>("rate");
         QTest::addColumn<int>("channels");
 
-        QTest::newRow("mp3 gets its extension") << "tone" << "tone.mp3" << 1 << 2 << 1 << "mp3" << 22050 << 2;
-        QTest::newRow("upper-case extension kept") << "tone2.MP3" << "tone2.MP3" << 1 << 1 << 0 << "mp3" << 24000 << 1;
-        QTest::newRow("ogg") << "bell" << "bell.ogg" << 2 << 1 << 1 << "vorbis" << 24000 << 2;
+        QTest::newRow("mp3 gets its extension") << "tone"
+                                                << "tone.mp3" << 1 << 2 << 1 << "mp3" << 22050 << 2;
+        QTest::newRow("upper-case extension kept")
+            << "tone2.MP3"
+            << "tone2.MP3" << 1 << 1 << 0 << "mp3" << 24000 << 1;
+        QTest::newRow("ogg") << "bell"
+                             << "bell.ogg" << 2 << 1 << 1 << "vorbis" << 24000 << 2;
         QTest::newRow("wav in a folder named like a wav")
             << "sounds.wav/ring"
             << "sounds.wav/ring.wav" << 0 << 6 << 0 << "pcm_s16le" << 8000 << 1;
     }
-    void savesTheChosenSectionInTheChosenFormat()
-    {
+    void savesTheChosenSectionInTheChosenFormat() {
         QFETCH(QString, answer);
         QFETCH(QString, expected);
         QFETCH(int, format);
@@ -84,7 +86,8 @@ private slots:
         QFETCH(int, channels);
 
         QDir().mkpath(m_dir.filePath("out/sounds.wav"));
-        QRadioButton* options[] = {m_wizard->optionsPage->Option1, m_wizard->optionsPage->Option2, m_wizard->optionsPage->Option3};
+        QRadioButton* options[] = {m_wizard->optionsPage->Option1, m_wizard->optionsPage->Option2,
+                                   m_wizard->optionsPage->Option3};
         options[format]->setChecked(true);
         m_wizard->optionsPage->Combo2->setCurrentIndex(rateIndex);
         m_wizard->optionsPage->Combo3->setCurrentIndex(5); // 128 kbit/s
@@ -118,8 +121,7 @@ private slots:
         QCOMPARE(m_wizard->fPos, qint16(2)); // stays on the options page for another delivery
     }
 
-    void cancellingTheSaveDialogRendersNothing()
-    {
+    void cancellingTheSaveDialogRendersNothing() {
         RingtoneFile = "untouched";
         wizardtest::FileDialogAnswer dialog;
         dialog.arm(QString());
@@ -127,8 +129,7 @@ private slots:
         QCOMPARE(RingtoneFile, QString("untouched"));
     }
 
-    void closingDuringARenderIsRefused()
-    {
+    void closingDuringARenderIsRefused() {
         const QString settings = m_dir.filePath("app/settings.ini");
         const QByteArray before = wizardtest::readFile(settings);
         bool triedDuringRender = false;
@@ -144,8 +145,7 @@ private slots:
         QCOMPARE(wizardtest::readFile(settings), before);
     }
 
-    static Form5* openMailWindow()
-    {
+    static Form5* openMailWindow() {
         for (QWidget* w : QApplication::topLevelWidgets()) {
             if (auto* form = qobject_cast<Form5*>(w); form && form->isVisible())
                 return form;
@@ -153,8 +153,7 @@ private slots:
         return nullptr;
     }
 
-    void emailRendersIntoTheAppFolderAndOpensTheWindow()
-    {
+    void emailRendersIntoTheAppFolderAndOpensTheWindow() {
         m_wizard->optionsPage->Option3->setChecked(true);
         m_wizard->optionsPage->Combo2->setCurrentIndex(2);
         m_wizard->optionsPage->Combo3->setCurrentIndex(10);
@@ -188,8 +187,7 @@ private slots:
         QCOMPARE(MailSubject, QString("edited"));
     }
 
-    void emailOpensNothingForABadNameOrAFailedRender_data()
-    {
+    void emailOpensNothingForABadNameOrAFailedRender_data() {
         QTest::addColumn<QString>("name");
         QTest::addColumn<bool>("refusedBeforeRender"); // else the render fails: nothing selected
         QTest::newRow("folder separator") << "../<b>escape</b>" << true;
@@ -200,8 +198,7 @@ private slots:
         QTest::newRow("too long with the extension") << QString(252, 'x') << true;
         QTest::newRow("failed render") << "ringtone" << false;
     }
-    void emailOpensNothingForABadNameOrAFailedRender()
-    {
+    void emailOpensNothingForABadNameOrAFailedRender() {
         QFETCH(QString, name);
         QFETCH(bool, refusedBeforeRender);
         m_wizard->optionsPage->Option1->setChecked(true);
@@ -226,8 +223,7 @@ private slots:
         m_wizard->editingPage->Combo1->setCurrentIndex(0);
     }
 
-    void cleanupTestCase()
-    {
+    void cleanupTestCase() {
         setRenderMessageHandlerForTesting({});
         if (m_wizard)
             m_wizard->Form_Unload();

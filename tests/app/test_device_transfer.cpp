@@ -36,14 +36,15 @@ class TestDeviceTransfer : public QObject {
     QStringList m_messages;
 
 private slots:
-    void initTestCase()
-    {
-        CHIMORA_REQUIRE_SERVICE(testsupport::havePulseServer(), "the test audio server is not running (scripts/test starts it)");
+    void initTestCase() {
+        CHIMORA_REQUIRE_SERVICE(testsupport::havePulseServer(),
+                                "the test audio server is not running (scripts/test starts it)");
         setAppFolderForTesting(m_dir.filePath("app"));
         m_wizard = StartChimora();
         QVERIFY(m_wizard);
         QDir().mkpath(m_dir.filePath("phone/Ringtones"));
-        QVERIFY(WriteIniValue("Device", "Folder", m_dir.filePath("phone"), appFilePath("settings.ini")));
+        QVERIFY(WriteIniValue("Device", "Folder", m_dir.filePath("phone"),
+                              appFilePath("settings.ini")));
         setRenderMessageHandlerForTesting(
             [this](QMessageBox::Icon, const QString& text) { m_messages << text; });
         Form4::setMessageHandlerForTesting([this](QMessageBox& box) { m_messages << box.text(); });
@@ -57,8 +58,7 @@ private slots:
         m_wizard->ShowFrame(2);
     }
 
-    void uploadsTheRenderedRingtoneUnderItsName()
-    {
+    void uploadsTheRenderedRingtoneUnderItsName() {
         m_wizard->optionsPage->Option1->setChecked(true);
         m_wizard->optionsPage->Text1->setText("my bell");
         QTest::mouseClick(m_wizard->optionsPage->Command6, Qt::LeftButton);
@@ -68,13 +68,15 @@ private slots:
         QVERIFY(!m_wizard->isEnabled());
         QTRY_COMPARE(form->Label5->text(), QString("Status: Connected"));
 
-        const QListWidgetItem* ringtones = form->LW1->findItems("Ringtones", Qt::MatchExactly).value(0);
+        const QListWidgetItem* ringtones =
+            form->LW1->findItems("Ringtones", Qt::MatchExactly).value(0);
         QVERIFY(ringtones);
         QTest::mouseClick(form->LW1->viewport(), Qt::LeftButton, {},
                           form->LW1->visualItemRect(ringtones).center());
         QTest::mouseClick(form->Command4, Qt::LeftButton);
         QVERIFY2(m_messages.isEmpty(), qPrintable(m_messages.join('\n')));
-        const QByteArray uploaded = wizardtest::readFile(m_dir.filePath("phone/Ringtones/my bell.wav"));
+        const QByteArray uploaded =
+            wizardtest::readFile(m_dir.filePath("phone/Ringtones/my bell.wav"));
         QVERIFY(!uploaded.isEmpty());
         QCOMPARE(uploaded, wizardtest::readFile(RingtoneFile));
 
@@ -83,11 +85,11 @@ private slots:
         QVERIFY(m_wizard->isEnabled());
         // The wizard's own settings are written around the device folder's key.
         QVERIFY(SaveSettings());
-        QCOMPARE(ReadIniValue("Device", "Folder", appFilePath("settings.ini")), m_dir.filePath("phone"));
+        QCOMPARE(ReadIniValue("Device", "Folder", appFilePath("settings.ini")),
+                 m_dir.filePath("phone"));
     }
 
-    void aFailedRenderOpensNoBrowser()
-    {
+    void aFailedRenderOpensNoBrowser() {
         // A folder in the way of the upload file makes the render fail.
         QVERIFY(QDir().mkpath(appFilePath("upload-temp.ogg") + "/in-the-way"));
         m_wizard->optionsPage->Option3->setChecked(true);
@@ -98,8 +100,7 @@ private slots:
         QVERIFY(m_wizard->isEnabled());
     }
 
-    void cleanupTestCase()
-    {
+    void cleanupTestCase() {
         setRenderMessageHandlerForTesting({});
         Form4::setMessageHandlerForTesting({});
         setDeviceBackend(nullptr);

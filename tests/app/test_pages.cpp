@@ -29,8 +29,7 @@ using namespace chimora;
 
 namespace {
 
-int shownPage(const Form1& w)
-{
+int shownPage(const Form1& w) {
     for (int i = 0; i < int(w.mainP.size()); ++i) {
         if (w.mainP[i]->isVisible())
             return i;
@@ -47,9 +46,9 @@ class TestPages : public QObject {
     QString m_first, m_second;
 
 private slots:
-    void initTestCase()
-    {
-        CHIMORA_REQUIRE_SERVICE(testsupport::havePulseServer(), "the test audio server is not running (scripts/test starts it)");
+    void initTestCase() {
+        CHIMORA_REQUIRE_SERVICE(testsupport::havePulseServer(),
+                                "the test audio server is not running (scripts/test starts it)");
         setAppFolderForTesting(m_dir.path());
         m_first = m_dir.filePath("first.wav");
         m_second = m_dir.filePath("second tone.ogg");
@@ -59,8 +58,7 @@ private slots:
         QVERIFY(m_wizard);
     }
 
-    void cancellingTheOpenDialogStaysOnTheSourcePage()
-    {
+    void cancellingTheOpenDialogStaysOnTheSourcePage() {
         wizardtest::FileDialogAnswer answer;
         answer.arm(QString());
         QTest::mouseClick(m_wizard->sourcePage->Command5, Qt::LeftButton);
@@ -74,8 +72,7 @@ private slots:
         QCOMPARE(shownPage(*m_wizard), 0);
     }
 
-    void choosingAFileShowsTheEditingPageAndLoadsIt()
-    {
+    void choosingAFileShowsTheEditingPageAndLoadsIt() {
         wizardtest::FileDialogAnswer answer;
         answer.arm(m_first);
         QTest::mouseClick(m_wizard->sourcePage->Command5, Qt::LeftButton);
@@ -89,8 +86,7 @@ private slots:
         QCOMPARE(doc->format().sampleRate, 8000);
     }
 
-    void secondFileAfterBackReplacesTheFirst()
-    {
+    void secondFileAfterBackReplacesTheFirst() {
         QTest::mouseClick(m_wizard->Command1, Qt::LeftButton);
         QCOMPARE(shownPage(*m_wizard), 0);
         wizardtest::FileDialogAnswer answer;
@@ -104,8 +100,7 @@ private slots:
         QVERIFY(qAbs(doc->frameCount() - 44100) < 50);
     }
 
-    void toolbarSendsEditorCommandsAndSeparatorsDoNothing()
-    {
+    void toolbarSendsEditorCommandsAndSeparatorsDoNothing() {
         AudioDocument* doc = m_wizard->editingPage->AE->document();
         doc->setSelection(0, 22050);
         const int64_t before = doc->frameCount();
@@ -123,13 +118,13 @@ private slots:
         QCOMPARE(doc->frameCount(), before);
     }
 
-    void droppingAFileOpensIt()
-    {
+    void droppingAFileOpensIt() {
         m_wizard->fPos = 2;
         m_wizard->ShowFrame(2);
         QMimeData mime;
         mime.setUrls({QUrl::fromLocalFile(m_first)});
-        QDragEnterEvent enter(QPoint(300, 200), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+        QDragEnterEvent enter(QPoint(300, 200), Qt::CopyAction, &mime, Qt::LeftButton,
+                              Qt::NoModifier);
         QApplication::sendEvent(m_wizard.get(), &enter);
         QVERIFY(enter.isAccepted());
         QDropEvent drop(QPointF(300, 200), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
@@ -159,8 +154,7 @@ private slots:
         QVERIFY2(shown.join('\n').contains(name), qPrintable(shown.join('\n')));
     }
 
-    void cleanupTestCase()
-    {
+    void cleanupTestCase() {
         if (m_wizard)
             m_wizard->Form_Unload();
     }

@@ -44,15 +44,14 @@ class TestRenderCraft : public QObject {
     AudioDocument& document() { return *m_wizard->editingPage->AE->document(); }
 
 private slots:
-    void initTestCase()
-    {
-        CHIMORA_REQUIRE_SERVICE(testsupport::havePulseServer(), "the test audio server is not running (scripts/test starts it)");
+    void initTestCase() {
+        CHIMORA_REQUIRE_SERVICE(testsupport::havePulseServer(),
+                                "the test audio server is not running (scripts/test starts it)");
         setAppFolderForTesting(m_dir.filePath("app"));
         m_wizard = StartChimora();
         QVERIFY(m_wizard);
-        setRenderMessageHandlerForTesting([](QMessageBox::Icon, const QString& text) {
-            QFAIL(qPrintable(text));
-        });
+        setRenderMessageHandlerForTesting(
+            [](QMessageBox::Icon, const QString& text) { QFAIL(qPrintable(text)); });
         const QString song = m_dir.filePath("song.wav");
         QVERIFY(testsupport::makeTone(song, 40.0, 8000, 1));
         m_wizard->openAudioFile(song);
@@ -60,8 +59,7 @@ private slots:
         QTRY_COMPARE(document().frameCount(), int64_t(40 * 8000));
     }
 
-    void theLineFollowsSectionAndFormat()
-    {
+    void theLineFollowsSectionAndFormat() {
         QLabel* line = page().EstimateLabel;
         page().Option1->setChecked(true);
         page().Combo2->setCurrentText("8000");
@@ -86,8 +84,7 @@ private slots:
         m_wizard->editingPage->Combo1->setCurrentIndex(0);
     }
 
-    void theRenderAppliesThePagesFades()
-    {
+    void theRenderAppliesThePagesFades() {
         page().Option1->setChecked(true);
         page().Combo2->setCurrentText("8000");
         page().Combo4->setCurrentIndex(0);
@@ -112,8 +109,7 @@ private slots:
         page().FadeInCheck->setChecked(false);
     }
 
-    void choicesComeBackFromTheirSection()
-    {
+    void choicesComeBackFromTheirSection() {
         SettingsFile = m_dir.filePath("settings.ini");
         wizardtest::writeFile(SettingsFile, "[Main]\n5=bell\n[Other]\nx=1\n");
         page().FadeInCheck->setChecked(false);

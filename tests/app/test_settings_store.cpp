@@ -17,7 +17,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-
 using namespace chimora;
 using wizardtest::readFile;
 using wizardtest::writeFile;
@@ -28,32 +27,57 @@ class TestSettingsStore : public QObject {
     QString path(const char* name) const { return m_dir.filePath(QString::fromLatin1(name)); }
 
 private slots:
-    void readingRules_data()
-    {
+    void readingRules_data() {
         QTest::addColumn<QByteArray>("file");
         QTest::addColumn<QString>("section");
         QTest::addColumn<QString>("key");
         QTest::addColumn<QString>("expected");
 
-        QTest::newRow("plain") << QByteArray("[Main]\n5=tone\n") << "Main" << "5" << "tone";
-        QTest::newRow("names ignore case") << QByteArray("[mAiN]\nKey=v\n") << "MAIN" << "kEY" << "v";
-        QTest::newRow("blanks around") << QByteArray("[Main]\n  5 =   tone x  \n") << "Main" << "5" << "tone x";
-        QTest::newRow("double quotes dropped") << QByteArray("[Main]\n5=\" spaced \"\n") << "Main" << "5" << " spaced ";
-        QTest::newRow("single quotes dropped") << QByteArray("[Main]\n5='x'\n") << "Main" << "5" << "x";
-        QTest::newRow("unmatched quote kept") << QByteArray("[Main]\n5=\"x\n") << "Main" << "5" << "\"x";
-        QTest::newRow("quoted path keeps backslashes") << QByteArray("[Main]\n5=\"C:\\new\\tone\"\n") << "Main" << "5" << "C:\\new\\tone";
-        QTest::newRow("missing key") << QByteArray("[Main]\n1=a\n") << "Main" << "2" << "";
-        QTest::newRow("missing section") << QByteArray("[Other]\n1=a\n") << "Main" << "1" << "";
-        QTest::newRow("key of another section") << QByteArray("[Main]\n1=a\n[Other]\n2=b\n") << "Main" << "2" << "";
-        QTest::newRow("CRLF file") << QByteArray("[Main]\r\n1=a\r\n2=b\r\n") << "Main" << "2" << "b";
-        QTest::newRow("comment line skipped") << QByteArray("[Main]\n;1=x\n1=y\n") << "Main" << "1" << "y";
-        QTest::newRow("utf-8") << QByteArray("[Main]\n5=Klingelt\xc3\xb6n \xe2\x99\xab\n") << "Main" << "5"
-                               << QString::fromUtf8("Klingelt\xc3\xb6n \xe2\x99\xab");
-        QTest::newRow("cut to 254") << QByteArray("[Main]\n5=" + QByteArray(300, 'x') + "\n") << "Main" << "5"
-                                    << QString(254, QLatin1Char('x'));
+        QTest::newRow("plain") << QByteArray("[Main]\n5=tone\n") << "Main"
+                               << "5"
+                               << "tone";
+        QTest::newRow("names ignore case") << QByteArray("[mAiN]\nKey=v\n") << "MAIN"
+                                           << "kEY"
+                                           << "v";
+        QTest::newRow("blanks around") << QByteArray("[Main]\n  5 =   tone x  \n") << "Main"
+                                       << "5"
+                                       << "tone x";
+        QTest::newRow("double quotes dropped") << QByteArray("[Main]\n5=\" spaced \"\n") << "Main"
+                                               << "5"
+                                               << " spaced ";
+        QTest::newRow("single quotes dropped") << QByteArray("[Main]\n5='x'\n") << "Main"
+                                               << "5"
+                                               << "x";
+        QTest::newRow("unmatched quote kept") << QByteArray("[Main]\n5=\"x\n") << "Main"
+                                              << "5"
+                                              << "\"x";
+        QTest::newRow("quoted path keeps backslashes")
+            << QByteArray("[Main]\n5=\"C:\\new\\tone\"\n") << "Main"
+            << "5"
+            << "C:\\new\\tone";
+        QTest::newRow("missing key") << QByteArray("[Main]\n1=a\n") << "Main"
+                                     << "2"
+                                     << "";
+        QTest::newRow("missing section") << QByteArray("[Other]\n1=a\n") << "Main"
+                                         << "1"
+                                         << "";
+        QTest::newRow("key of another section")
+            << QByteArray("[Main]\n1=a\n[Other]\n2=b\n") << "Main"
+            << "2"
+            << "";
+        QTest::newRow("CRLF file") << QByteArray("[Main]\r\n1=a\r\n2=b\r\n") << "Main"
+                                   << "2"
+                                   << "b";
+        QTest::newRow("comment line skipped") << QByteArray("[Main]\n;1=x\n1=y\n") << "Main"
+                                              << "1"
+                                              << "y";
+        QTest::newRow("utf-8") << QByteArray("[Main]\n5=Klingelt\xc3\xb6n \xe2\x99\xab\n") << "Main"
+                               << "5" << QString::fromUtf8("Klingelt\xc3\xb6n \xe2\x99\xab");
+        QTest::newRow("cut to 254")
+            << QByteArray("[Main]\n5=" + QByteArray(300, 'x') + "\n") << "Main"
+            << "5" << QString(254, QLatin1Char('x'));
     }
-    void readingRules()
-    {
+    void readingRules() {
         QFETCH(QByteArray, file);
         QFETCH(QString, section);
         QFETCH(QString, key);
@@ -62,24 +86,22 @@ private slots:
         QCOMPARE(ReadIniValue(section, key, path("read.ini")), expected);
     }
 
-    void missingFileReadsEmpty()
-    {
+    void missingFileReadsEmpty() {
         QCOMPARE(ReadIniValue("Main", "1", path("nowhere.ini")), QString());
     }
 
-    void writingKeepsEverythingElse()
-    {
+    void writingKeepsEverythingElse() {
         const QString file = path("keep.ini");
         writeFile(file, "; my notes\n[Other]\nx = 1\n\n[main]\n1=old\n2=two\n\n[Last]\ny=2\n");
         QVERIFY(WriteIniValue("Main", "1", "new", file));
         QVERIFY(WriteIniValue("MAIN", "3", "three", file));
         QVERIFY(WriteIniValue("Fresh", "k", "v", file));
-        QCOMPARE(readFile(file), QByteArray("; my notes\n[Other]\nx = 1\n\n[main]\n1=new\n2=two\n3=three\n\n"
-                                           "[Last]\ny=2\n[Fresh]\nk=v\n"));
+        QCOMPARE(readFile(file),
+                 QByteArray("; my notes\n[Other]\nx = 1\n\n[main]\n1=new\n2=two\n3=three\n\n"
+                            "[Last]\ny=2\n[Fresh]\nk=v\n"));
     }
 
-    void writingCreatesFileAndKeepsLineEndings()
-    {
+    void writingCreatesFileAndKeepsLineEndings() {
         const QString file = path("new.ini");
         QVERIFY(WriteIniValue("Main", "1", "a", file));
         QCOMPARE(readFile(file), QByteArray("[Main]\n1=a\n"));
@@ -91,28 +113,31 @@ private slots:
     }
 
     // Lines nobody changed come back byte for byte, whatever their encoding and line ends.
-    void untouchedLinesKeepTheirBytes_data()
-    {
+    void untouchedLinesKeepTheirBytes_data() {
         QTest::addColumn<QByteArray>("before");
-        QTest::addColumn<QString>("key");      // read, then set to "z"
-        QTest::addColumn<QString>("readsAs");  // what the key read before the change
+        QTest::addColumn<QString>("key");     // read, then set to "z"
+        QTest::addColumn<QString>("readsAs"); // what the key read before the change
         QTest::addColumn<QByteArray>("after");
-        QTest::newRow("Latin-1 beside") << QByteArray("[Main]\r\n8=Gr\xfc\xdf" "e\r\n1=a\r\n")
-                                        << "1" << "a"
-                                        << QByteArray("[Main]\r\n8=Gr\xfc\xdf" "e\r\n1=z\r\n");
-        QTest::newRow("Latin-1 read") << QByteArray("[Main]\n8=Gr\xfc\xdf" "e\n") << "8"
-                                      << QString::fromUtf8("Grüße") << QByteArray("[Main]\n8=z\n");
-        QTest::newRow("lone CR") << QByteArray("[Main]\r1=a\r2=b\r") << "2" << "b"
-                                 << QByteArray("[Main]\r1=a\r2=z\r");
-        QTest::newRow("trailing CR") << QByteArray("[Main]\n1=abc\r") << "1" << "abc"
-                                     << QByteArray("[Main]\n1=z\r");
-        QTest::newRow("no last line end") << QByteArray("[Main]\n1=a") << "2" << ""
-                                          << QByteArray("[Main]\n1=a\n2=z\n");
-        QTest::newRow("mixed ends") << QByteArray("[A]\r\nx=1\r[Main]\n1=a\n") << "1" << "a"
-                                    << QByteArray("[A]\r\nx=1\r[Main]\n1=z\n");
+        QTest::newRow("Latin-1 beside") << QByteArray("[Main]\r\n8=Gr\xfc\xdf"
+                                                      "e\r\n1=a\r\n")
+                                        << "1"
+                                        << "a"
+                                        << QByteArray("[Main]\r\n8=Gr\xfc\xdf"
+                                                      "e\r\n1=z\r\n");
+        QTest::newRow("Latin-1 read")
+            << QByteArray("[Main]\n8=Gr\xfc\xdf"
+                          "e\n")
+            << "8" << QString::fromUtf8("Grüße") << QByteArray("[Main]\n8=z\n");
+        QTest::newRow("lone CR") << QByteArray("[Main]\r1=a\r2=b\r") << "2"
+                                 << "b" << QByteArray("[Main]\r1=a\r2=z\r");
+        QTest::newRow("trailing CR") << QByteArray("[Main]\n1=abc\r") << "1"
+                                     << "abc" << QByteArray("[Main]\n1=z\r");
+        QTest::newRow("no last line end") << QByteArray("[Main]\n1=a") << "2"
+                                          << "" << QByteArray("[Main]\n1=a\n2=z\n");
+        QTest::newRow("mixed ends") << QByteArray("[A]\r\nx=1\r[Main]\n1=a\n") << "1"
+                                    << "a" << QByteArray("[A]\r\nx=1\r[Main]\n1=z\n");
     }
-    void untouchedLinesKeepTheirBytes()
-    {
+    void untouchedLinesKeepTheirBytes() {
         QFETCH(QByteArray, before);
         QFETCH(QString, key);
         QFETCH(QString, readsAs);
@@ -124,8 +149,7 @@ private slots:
         QCOMPARE(readFile(file), after);
     }
 
-    void replacedFileKeepsItsOwner()
-    {
+    void replacedFileKeepsItsOwner() {
         if (::geteuid() != 0)
             QSKIP("only root can make a file another user's");
         const QString file = path("owned.ini");
@@ -138,14 +162,14 @@ private slots:
         QCOMPARE(int(st.st_gid), 65534);
     }
 
-    void valuesRoundTrip_data()
-    {
+    void valuesRoundTrip_data() {
         QTest::addColumn<QString>("value");
         QTest::addColumn<QByteArray>("line"); // how the value stands in the file, when it matters
         QTest::newRow("one line") << "Hello there" << QByteArray("9=Hello there");
         QTest::newRow("backslash n is text") << "C:\\new\\notes" << QByteArray("9=C:\\new\\notes");
         QTest::newRow("inner quotes") << "say \"hi\" now" << QByteArray("9=say \"hi\" now");
-        QTest::newRow("several lines") << "Hi,\nthis is my ringtone.\r\n\nBye \"me\" \\o/" << QByteArray();
+        QTest::newRow("several lines")
+            << "Hi,\nthis is my ringtone.\r\n\nBye \"me\" \\o/" << QByteArray();
         QTest::newRow("only a line break") << "\n" << QByteArray();
         QTest::newRow("empty") << "" << QByteArray("9=");
         QTest::newRow("quoted path") << "\"C:\\new\"" << QByteArray();
@@ -154,8 +178,7 @@ private slots:
         QTest::newRow("single quotes") << "'tone'" << QByteArray();
         QTest::newRow("ends with backslash") << "C:\\tones\\" << QByteArray("9=C:\\tones\\");
     }
-    void valuesRoundTrip()
-    {
+    void valuesRoundTrip() {
         QFETCH(QString, value);
         QFETCH(QByteArray, line);
         const QString file = path("roundtrip.ini");
@@ -168,8 +191,7 @@ private slots:
             QVERIFY2(bytes.contains(line + '\n'), bytes.constData());
     }
 
-    void failedWriteLeavesFileAsItWas()
-    {
+    void failedWriteLeavesFileAsItWas() {
         const QString file = path("ro.ini");
         writeFile(file, "[Main]\n1=keep\n");
         QFile::setPermissions(file, QFileDevice::ReadOwner);
@@ -178,8 +200,7 @@ private slots:
         QCOMPARE(readFile(file), QByteArray("[Main]\n1=keep\n"));
     }
 
-    void unreadableFileIsNeverReplaced()
-    {
+    void unreadableFileIsNeverReplaced() {
         // A folder where the file should be: nothing can be read, so nothing may be written.
         const QString file = path("dir.ini");
         QVERIFY(QDir().mkpath(file));
@@ -192,8 +213,7 @@ private slots:
         QCOMPARE(written.error().kind, Error::Kind::Environment); // told at close, unlike read-only
     }
 
-    void leadingNumber_data()
-    {
+    void leadingNumber_data() {
         QTest::addColumn<QString>("text");
         QTest::addColumn<int>("expected");
         QTest::newRow("4.5 to even") << "4.5" << 4;
@@ -215,15 +235,13 @@ private slots:
         QTest::newRow("half past largest keeps previous") << "2147483647.5" << 99;
         QTest::newRow("huge exponent keeps previous") << "1e999" << 99;
     }
-    void leadingNumber()
-    {
+    void leadingNumber() {
         QFETCH(QString, text);
         QFETCH(int, expected);
         QCOMPARE(LeadingNumber(text, 99), expected);
     }
 
-    void newFileHoldsTheDefaults()
-    {
+    void newFileHoldsTheDefaults() {
         SettingsFile = path("fresh/settings.ini");
         QDir().mkpath(path("fresh"));
         EnsureSettingsFile();
@@ -232,8 +250,7 @@ private slots:
                      DefaultMailAddress + "\n8=Subject\n9=\n");
     }
 
-    void existingFileIsNeverChangedAtStart()
-    {
+    void existingFileIsNeverChangedAtStart() {
         SettingsFile = path("empty.ini");
         writeFile(SettingsFile, "");
         BitrateIndex = ChannelsIndex = FormatCode = SampleRateIndex = 5;
@@ -248,8 +265,7 @@ private slots:
         QCOMPARE(SpareText, QString());
     }
 
-    void saveAndLoadRoundTrip()
-    {
+    void saveAndLoadRoundTrip() {
         SettingsFile = path("rt.ini");
         writeFile(SettingsFile, "[Main]\n1=kept by others\n; comment stays\n[Extra]\nz=1\n");
         LoadSettings();
@@ -279,8 +295,7 @@ private slots:
         QVERIFY(bytes.contains("3=-1\n"));
     }
 
-    void numberOutOfRangeKeepsValue()
-    {
+    void numberOutOfRangeKeepsValue() {
         SettingsFile = path("range.ini");
         writeFile(SettingsFile, "[Main]\n2=99999999999\n4=abc\n");
         BitrateIndex = 7;

@@ -15,9 +15,9 @@
 
 #include <QApplication>
 #include <QCheckBox>
-#include <QDoubleSpinBox>
 #include <QComboBox>
 #include <QDir>
+#include <QDoubleSpinBox>
 #include <QFile>
 #include <QLabel>
 #include <QLineEdit>
@@ -25,9 +25,9 @@
 #include <QProcess>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QSet>
 #include <QTemporaryDir>
 #include <QTest>
-#include <QSet>
 #include <QTimer>
 
 #include <algorithm>
@@ -38,8 +38,7 @@ using wizardtest::writeFile;
 
 namespace {
 
-int shownPage(const Form1& w)
-{
+int shownPage(const Form1& w) {
     int shown = -1;
     for (int i = 0; i < int(w.mainP.size()); ++i) {
         if (w.mainP[i]->isVisible()) {
@@ -58,8 +57,7 @@ class TestWizard : public QObject {
     QTemporaryDir m_dir;
     QString m_settings;
 
-    std::unique_ptr<Form1> start()
-    {
+    std::unique_ptr<Form1> start() {
         auto w = StartChimora();
         if (w)
             QTest::qWaitForWindowExposed(w.get());
@@ -67,15 +65,14 @@ class TestWizard : public QObject {
     }
 
 private slots:
-    void initTestCase()
-    {
-        CHIMORA_REQUIRE_SERVICE(testsupport::havePulseServer(), "the test audio server is not running (scripts/test starts it)");
+    void initTestCase() {
+        CHIMORA_REQUIRE_SERVICE(testsupport::havePulseServer(),
+                                "the test audio server is not running (scripts/test starts it)");
         setAppFolderForTesting(m_dir.path());
         m_settings = m_dir.filePath("settings.ini");
     }
 
-    void firstStartCreatesDefaultsAndShowsSourcePage()
-    {
+    void firstStartCreatesDefaultsAndShowsSourcePage() {
         QFile::remove(m_settings);
         auto w = start();
         QVERIFY(w);
@@ -97,8 +94,7 @@ private slots:
         w->Form_Unload();
     }
 
-    void navigationKeepsPageAndButtonsInStep()
-    {
+    void navigationKeepsPageAndButtonsInStep() {
         auto w = start();
         QVERIFY(w);
         // Leaving the source page forward is the source buttons' job.
@@ -134,32 +130,41 @@ private slots:
         w->Form_Unload();
     }
 
-    void savedChoicesComeBack_data()
-    {
+    void savedChoicesComeBack_data() {
         QTest::addColumn<QByteArray>("file");
-        QTest::addColumn<QString>("format");  // checked option's text
-        QTest::addColumn<QString>("rate");    // "" = no selection
+        QTest::addColumn<QString>("format"); // checked option's text
+        QTest::addColumn<QString>("rate");   // "" = no selection
         QTest::addColumn<QString>("bitrate");
         QTest::addColumn<QString>("channels");
         QTest::addColumn<QByteArray>("savedLines"); // what closing writes back
 
         QTest::newRow("ogg and last bitrate")
-            << QByteArray("[Main]\n1=x\n2=14\n3=0\n4=2\n5=bell\n6=6\n") << "OGG" << "8000" << "8" << "Mono"
-            << QByteArray("2=14\n3=0\n4=2\n5=bell\n6=6\n");
-        QTest::newRow("index past its list")
-            << QByteArray("[Main]\n2=15\n3=2\n4=1\n6=7\n") << "MP3" << "" << "" << ""
-            << QByteArray("2=-1\n3=-1\n4=1\n6=-1\n");
+            << QByteArray("[Main]\n1=x\n2=14\n3=0\n4=2\n5=bell\n6=6\n") << "OGG"
+            << "8000"
+            << "8"
+            << "Mono" << QByteArray("2=14\n3=0\n4=2\n5=bell\n6=6\n");
+        QTest::newRow("index past its list") << QByteArray("[Main]\n2=15\n3=2\n4=1\n6=7\n") << "MP3"
+                                             << ""
+                                             << ""
+                                             << "" << QByteArray("2=-1\n3=-1\n4=1\n6=-1\n");
         QTest::newRow("unknown format shows wav")
-            << QByteArray("[Main]\n2=0\n3=1\n4=7\n6=0\n") << "WAV" << "32000" << "320" << "Stereo"
-            << QByteArray("4=0\n");
-        QTest::newRow("empty file") << QByteArray() << "WAV" << "32000" << "320" << "Mono"
-                                    << QByteArray("2=0\n3=0\n4=0\n5=\n6=0\n");
+            << QByteArray("[Main]\n2=0\n3=1\n4=7\n6=0\n") << "WAV"
+            << "32000"
+            << "320"
+            << "Stereo" << QByteArray("4=0\n");
+        QTest::newRow("empty file") << QByteArray() << "WAV"
+                                    << "32000"
+                                    << "320"
+                                    << "Mono" << QByteArray("2=0\n3=0\n4=0\n5=\n6=0\n");
         QTest::newRow("odd file")
-            << QByteArray("garbage\x01\x02\n[mAIN]\n2 = 3.5 kbps\n4=  1e0 \n6=-0.4\n3\n[Main]\n3=1\n")
-            << "MP3" << "32000" << "160" << "Mono" << QByteArray("2=4\n4=1\n6=0\n3\n");
+            << QByteArray(
+                   "garbage\x01\x02\n[mAIN]\n2 = 3.5 kbps\n4=  1e0 \n6=-0.4\n3\n[Main]\n3=1\n")
+            << "MP3"
+            << "32000"
+            << "160"
+            << "Mono" << QByteArray("2=4\n4=1\n6=0\n3\n");
     }
-    void savedChoicesComeBack()
-    {
+    void savedChoicesComeBack() {
         QFETCH(QByteArray, file);
         QFETCH(QString, format);
         QFETCH(QString, rate);
@@ -170,9 +175,9 @@ private slots:
         auto w = start();
         QVERIFY(w);
         QCOMPARE(readFile(m_settings), file); // start-up never rewrites an existing file
-        QRadioButton* checked = w->optionsPage->Option1->isChecked() ? w->optionsPage->Option1
+        QRadioButton* checked = w->optionsPage->Option1->isChecked()   ? w->optionsPage->Option1
                                 : w->optionsPage->Option2->isChecked() ? w->optionsPage->Option2
-                                                          : w->optionsPage->Option3;
+                                                                       : w->optionsPage->Option3;
         QCOMPARE(checked->text(), format);
         QCOMPARE(w->optionsPage->Combo2->currentText(), rate);
         QCOMPARE(w->optionsPage->Combo3->currentText(), bitrate);
@@ -182,8 +187,7 @@ private slots:
         QVERIFY2(saved.contains(savedLines), saved.constData());
     }
 
-    void closingStoresTheChoicesForNextStart()
-    {
+    void closingStoresTheChoicesForNextStart() {
         QFile::remove(m_settings);
         {
             auto w = start();
@@ -201,8 +205,7 @@ private slots:
         w->Form_Unload();
     }
 
-    void nameFieldSelectsAllOnFocus()
-    {
+    void nameFieldSelectsAllOnFocus() {
         auto w = start();
         QVERIFY(w);
         w->fPos = 2;
@@ -215,8 +218,7 @@ private slots:
         w->Form_Unload();
     }
 
-    void everyControlIsReachableByKeyboardAndNamed()
-    {
+    void everyControlIsReachableByKeyboardAndNamed() {
         auto w = start();
         QVERIFY(w);
         w->activateWindow();
@@ -242,16 +244,15 @@ private slots:
             if (page == 2)
                 expected << options->Text1 << options->Combo2 << options->Combo3 << options->Combo4
                          << options->Command7 << options->Command8 << options->Command6
-                         << options->FadeInCheck << options->FadeOutCheck
-                         << options->FadeLengthBox << options->EvenLoudnessCheck
-                         << options->EstimateLabel;
+                         << options->FadeInCheck << options->FadeOutCheck << options->FadeLengthBox
+                         << options->EvenLoudnessCheck << options->EstimateLabel;
             if (page == 1)
                 expected << w->editingPage->Combo1;
             for (QWidget* control : expected) {
-                const bool inChain = reached.contains(control) ||
-                                     std::any_of(reached.begin(), reached.end(), [control](QWidget* r) {
-                                         return control->isAncestorOf(r);
-                                     });
+                const bool inChain =
+                    reached.contains(control) ||
+                    std::any_of(reached.begin(), reached.end(),
+                                [control](QWidget* r) { return control->isAncestorOf(r); });
                 QVERIFY2(inChain, qPrintable(control->objectName()));
             }
         }
@@ -266,8 +267,7 @@ private slots:
         w->Form_Unload();
     }
 
-    void noAudioServerEndsWithoutTouchingSettings()
-    {
+    void noAudioServerEndsWithoutTouchingSettings() {
         const QByteArray server = qgetenv("PULSE_SERVER");
         qputenv("PULSE_SERVER", "unix:/nonexistent/chimora-test/native");
         writeFile(m_settings, "[Main]\n4=2\n");
@@ -281,8 +281,7 @@ private slots:
         QCOMPARE(readFile(m_settings), QByteArray("[Main]\n4=2\n"));
     }
 
-    void aSettingsFileThatCannotBeWrittenIsToldAtClose()
-    {
+    void aSettingsFileThatCannotBeWrittenIsToldAtClose() {
         // A folder where the file should be: the choices cannot be kept, and the user hears it.
         QFile::remove(m_settings);
         QVERIFY(QDir().mkpath(m_settings));
@@ -298,8 +297,7 @@ private slots:
                  qPrintable(box.text));
     }
 
-    void copiedProgramKeepsSettingsInItsOwnFolder()
-    {
+    void copiedProgramKeepsSettingsInItsOwnFolder() {
         const QString built = QCoreApplication::applicationDirPath() + "/../chimora";
         if (!QFile::exists(built))
             QSKIP("the program is not built");

@@ -12,29 +12,25 @@
 
 namespace wizardtest {
 
-QByteArray readFile(const QString& path)
-{
+QByteArray readFile(const QString& path) {
     QFile f(path);
     f.open(QIODevice::ReadOnly);
     return f.readAll();
 }
 
-void writeFile(const QString& path, const QByteArray& bytes)
-{
+void writeFile(const QString& path, const QByteArray& bytes) {
     QFile f(path);
     f.open(QIODevice::WriteOnly | QIODevice::Truncate);
     f.write(bytes);
 }
 
-void FileDialogAnswer::arm(const QString& path)
-{
+void FileDialogAnswer::arm(const QString& path) {
     answer = path;
     seen = false;
     QTimer::singleShot(30, &m_context, [this] { poll(); });
 }
 
-void FileDialogAnswer::poll()
-{
+void FileDialogAnswer::poll() {
     auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
     if (!dialog) {
         QTimer::singleShot(20, &m_context, [this] { poll(); });
@@ -58,13 +54,11 @@ QString shownText(const QLabel* label) {
     return a ? a->text(QAccessible::Name) : QString();
 }
 
-void MessageBoxAnswer::arm()
-{
+void MessageBoxAnswer::arm() {
     QTimer::singleShot(50, &m_context, [this] { poll(); });
 }
 
-void MessageBoxAnswer::poll()
-{
+void MessageBoxAnswer::poll() {
     if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
         title = box->windowTitle();
         text = box->text();

@@ -6,8 +6,7 @@
 
 namespace devicetest {
 
-QByteArray randomBytes(qsizetype size, quint32 seed)
-{
+QByteArray randomBytes(qsizetype size, quint32 seed) {
     QRandomGenerator generator(seed);
     QByteArray bytes(size, Qt::Uninitialized);
     for (char& c : bytes)
@@ -15,21 +14,18 @@ QByteArray randomBytes(qsizetype size, quint32 seed)
     return bytes;
 }
 
-QByteArray readFile(const QString& path)
-{
+QByteArray readFile(const QString& path) {
     QFile f(path);
     return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
 }
 
-bool writeFile(const QString& path, const QByteArray& bytes)
-{
+bool writeFile(const QString& path, const QByteArray& bytes) {
     QDir().mkpath(QFileInfo(path).absolutePath());
     QFile f(path);
     return f.open(QIODevice::WriteOnly | QIODevice::Truncate) && f.write(bytes) == bytes.size();
 }
 
-QString makePhoneFolder(const QString& base)
-{
+QString makePhoneFolder(const QString& base) {
     const QString phone = base + "/phone";
     QDir().mkpath(phone + "/Alarms");
     QDir().mkpath(phone + "/Music/Ringtones");
@@ -43,8 +39,7 @@ QString makePhoneFolder(const QString& base)
     return phone;
 }
 
-QMap<QString, QByteArray> FakePhone::filesIn(uint32_t parent) const
-{
+QMap<QString, QByteArray> FakePhone::filesIn(uint32_t parent) const {
     QMap<QString, QByteArray> files;
     for (const Object& o : objects) {
         if (o.parent == parent && !o.folder)
@@ -53,8 +48,7 @@ QMap<QString, QByteArray> FakePhone::filesIn(uint32_t parent) const
     return files;
 }
 
-QList<chimora::MtpObject> FakeMtpLink::children(uint32_t, uint32_t parent)
-{
+QList<chimora::MtpObject> FakeMtpLink::children(uint32_t, uint32_t parent) {
     QList<chimora::MtpObject> found;
     for (const FakePhone::Object& o : m_phone->objects) {
         if (o.parent == parent)
@@ -65,8 +59,7 @@ QList<chimora::MtpObject> FakeMtpLink::children(uint32_t, uint32_t parent)
 
 // Fails as the phone is set to: before making an object, or after, with half the bytes in it.
 bool FakeMtpLink::send(uint32_t, uint32_t parent, const QString& name, const QByteArray& bytes,
-                       uint32_t* created)
-{
+                       uint32_t* created) {
     *created = 0;
     if (m_phone->beforeSend)
         m_phone->beforeSend();

@@ -45,8 +45,7 @@ struct FakePhone {
     std::function<void()> beforeSend; ///< another program at work as a send starts
     uint32_t nextId = 100;
 
-    uint32_t add(uint32_t parent, const QString& name, bool folder, const QByteArray& bytes = {})
-    {
+    uint32_t add(uint32_t parent, const QString& name, bool folder, const QByteArray& bytes = {}) {
         objects.append({nextId, parent, name, folder, bytes});
         return nextId++;
     }
@@ -58,11 +57,8 @@ struct FakePhone {
 class FakeMtpLink : public chimora::MtpLink {
 public:
     FakeMtpLink(std::shared_ptr<FakePhone> phone, std::shared_ptr<std::atomic<int>> released)
-        : m_phone(std::move(phone)), m_released(std::move(released))
-    {
-    }
-    ~FakeMtpLink() override
-    {
+        : m_phone(std::move(phone)), m_released(std::move(released)) {}
+    ~FakeMtpLink() override {
         if (m_released)
             ++*m_released;
     }
@@ -72,8 +68,7 @@ public:
     QList<chimora::MtpObject> children(uint32_t, uint32_t parent) override;
     bool send(uint32_t, uint32_t parent, const QString& name, const QByteArray& bytes,
               uint32_t* created) override;
-    bool remove(uint32_t object) override
-    {
+    bool remove(uint32_t object) override {
         m_phone->removed << object;
         return m_phone->objects.removeIf([&](const auto& o) { return o.id == object; }) > 0;
     }

@@ -24,21 +24,20 @@ public:
     int32_t CeRapiInitEx(RapiInit*) override { return 0; }
     bool CeRapiInitSignalled(RapiInit*) override { return true; }
     int32_t CeRapiUninit() override { return 0; }
-    bool CeGetVersionEx(CeOsVersionInfo* info) override
-    {
+    bool CeGetVersionEx(CeOsVersionInfo* info) override {
         info->szCSDVersion = "counting";
         return true;
     }
-    DeviceHandle CeFindFirstFile(const QString&, CeFindData*) override { return InvalidDeviceHandle; }
+    DeviceHandle CeFindFirstFile(const QString&, CeFindData*) override {
+        return InvalidDeviceHandle;
+    }
     bool CeFindNextFile(DeviceHandle, CeFindData*) override { return false; }
     bool CeFindClose(DeviceHandle) override { return true; }
-    DeviceHandle CeCreateFile(const QString&, uint32_t, uint32_t, uint32_t, uint32_t) override
-    {
+    DeviceHandle CeCreateFile(const QString&, uint32_t, uint32_t, uint32_t, uint32_t) override {
         return 7;
     }
     // A disk that fills up: the write that crosses the end stores what fits and fails.
-    bool CeWriteFile(DeviceHandle, const char*, uint32_t bytes, uint32_t* written) override
-    {
+    bool CeWriteFile(DeviceHandle, const char*, uint32_t bytes, uint32_t* written) override {
         m_counts.writes << bytes;
         *written = uint32_t(m_room < 0 ? bytes : qMin<qint64>(bytes, m_room));
         if (m_room >= 0)
@@ -46,14 +45,12 @@ public:
         m_error = ErrorDiskFull;
         return *written == bytes;
     }
-    bool CeCloseHandle(DeviceHandle file) override
-    {
+    bool CeCloseHandle(DeviceHandle file) override {
         m_counts.closed << file;
         m_error = ErrorDiskFull;
         return !m_closeFails;
     }
-    bool discardFile(DeviceHandle file) override
-    {
+    bool discardFile(DeviceHandle file) override {
         m_counts.discarded << file;
         return true;
     }
@@ -73,8 +70,7 @@ class TestDeviceCopy : public QObject {
     QTemporaryDir m_dir;
 
 private slots:
-    void writesInPiecesAndReportsFailures_data()
-    {
+    void writesInPiecesAndReportsFailures_data() {
         QTest::addColumn<int>("size");
         QTest::addColumn<qint64>("capacity"); // -1: room for everything
         QTest::addColumn<bool>("closeFails");
@@ -98,8 +94,7 @@ private slots:
         QTest::newRow("storing at close fails")
             << 100 << qint64(-1) << true << W{100} << P{100} << "Disk if Full." << false;
     }
-    void writesInPiecesAndReportsFailures()
-    {
+    void writesInPiecesAndReportsFailures() {
         QFETCH(int, size);
         QFETCH(qint64, capacity);
         QFETCH(bool, closeFails);

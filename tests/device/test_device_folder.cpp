@@ -33,22 +33,21 @@ class TestDeviceFolder : public QObject {
     QStringList m_statuses;
     QList<double> m_progress;
 
-    CopyProgress recorder()
-    {
+    CopyProgress recorder() {
         m_statuses.clear();
         m_progress.clear();
-        return {[this](double p) { m_progress << p; }, [this](const QString& s) { m_statuses << s; }};
+        return {[this](double p) { m_progress << p; },
+                [this](const QString& s) { m_statuses << s; }};
     }
 
-    void connectToFolder(const QString& folder, DeviceFolder::Kind kind = DeviceFolder::Kind::Named)
-    {
+    void connectToFolder(const QString& folder,
+                         DeviceFolder::Kind kind = DeviceFolder::Kind::Named) {
         setDeviceBackend(std::make_unique<FolderDeviceBackend>(DeviceFolder{folder, kind}));
         QVERIFY(ConnectDevice());
     }
 
 private slots:
-    void initTestCase()
-    {
+    void initTestCase() {
         m_phone = devicetest::makePhoneFolder(m_dir.path());
         QDir().mkpath(m_dir.filePath("app"));
         setAppFolderForTesting(m_dir.filePath("app"));
@@ -58,8 +57,7 @@ private slots:
         setConnectTimeoutForTesting(300);
     }
 
-    void listsSubFoldersOnly_data()
-    {
+    void listsSubFoldersOnly_data() {
         QTest::addColumn<QString>("pattern");
         QTest::addColumn<QStringList>("folders");
         QTest::newRow("root") << "\\*.*" << QStringList{"Alarms", "Files", "Music"};
@@ -71,8 +69,7 @@ private slots:
         QTest::newRow("link to outside") << "\\escape\\*.*" << QStringList{};
         QTest::newRow("missing folder") << "\\Nope\\*.*" << QStringList{};
     }
-    void listsSubFoldersOnly()
-    {
+    void listsSubFoldersOnly() {
         QFETCH(QString, pattern);
         QFETCH(QStringList, folders);
         connectToFolder(m_phone);
@@ -81,8 +78,7 @@ private slots:
         QCOMPARE(names, folders);
     }
 
-    void refusesPathsLeadingOutOrTaken_data()
-    {
+    void refusesPathsLeadingOutOrTaken_data() {
         QTest::addColumn<QString>("devicePath");
         QTest::addColumn<QString>("message");
         QTest::addColumn<QString>("mustNotExist"); // relative to the temporary folder
@@ -95,8 +91,7 @@ private slots:
                                        << "A file already exists with the specified name."
                                        << "outside/target.wav";
     }
-    void refusesPathsLeadingOutOrTaken()
-    {
+    void refusesPathsLeadingOutOrTaken() {
         QFETCH(QString, devicePath);
         QFETCH(QString, message);
         QFETCH(QString, mustNotExist);
@@ -110,14 +105,12 @@ private slots:
         QVERIFY(m_statuses.isEmpty());
     }
 
-    void uploadsByteForByteAndNeverOverwrites_data()
-    {
+    void uploadsByteForByteAndNeverOverwrites_data() {
         QTest::addColumn<int>("kind");
         QTest::newRow("folder") << int(DeviceFolder::Kind::Named);
         QTest::newRow("written whole at close") << int(DeviceFolder::Kind::MtpMount);
     }
-    void uploadsByteForByteAndNeverOverwrites()
-    {
+    void uploadsByteForByteAndNeverOverwrites() {
         QFETCH(int, kind);
         connectToFolder(m_phone, DeviceFolder::Kind(kind));
         const QString name = QStringLiteral("\\Music\\Ringtones\\tone%1.mp3").arg(kind);
@@ -137,11 +130,11 @@ private slots:
         QVERIFY(m_statuses.isEmpty());
     }
 
-    void uploadsAnEmptyFile()
-    {
+    void uploadsAnEmptyFile() {
         connectToFolder(m_phone);
         QVERIFY(writeFile(m_dir.filePath("empty.wav"), {}));
-        QVERIFY(CopyFileToDevice(m_dir.filePath("empty.wav"), "\\Alarms\\empty.wav", recorder()).ok());
+        QVERIFY(
+            CopyFileToDevice(m_dir.filePath("empty.wav"), "\\Alarms\\empty.wav", recorder()).ok());
         const QFileInfo onPhone(m_phone + "/Alarms/empty.wav");
         QVERIFY(onPhone.exists());
         QCOMPARE(onPhone.size(), 0);
@@ -149,8 +142,7 @@ private slots:
         QCOMPARE(m_statuses, QStringList{"Status: Transfer Completed."});
     }
 
-    void anUnreadableRingtoneIsNamedAndNothingCreated()
-    {
+    void anUnreadableRingtoneIsNamedAndNothingCreated() {
         connectToFolder(m_phone);
         const QString missing = m_dir.filePath("never-rendered.wav");
         const Result<void> copied = CopyFileToDevice(missing, "\\Alarms\\gone.wav", recorder());
@@ -160,8 +152,7 @@ private slots:
     }
 
     // A failed copy removes the file it made, and never one that has taken its name since.
-    void aFailedCopyRemovesOnlyWhatItMade_data()
-    {
+    void aFailedCopyRemovesOnlyWhatItMade_data() {
         QTest::addColumn<int>("kind");
         QTest::addColumn<bool>("intruder"); // another program takes the name after the first piece
         QTest::addColumn<QString>("message");
@@ -172,8 +163,7 @@ private slots:
             << int(DeviceFolder::Kind::MtpMount) << true
             << "A file already exists with the specified name.";
     }
-    void aFailedCopyRemovesOnlyWhatItMade()
-    {
+    void aFailedCopyRemovesOnlyWhatItMade() {
         QFETCH(int, kind);
         QFETCH(bool, intruder);
         QFETCH(QString, message);
@@ -211,8 +201,7 @@ private slots:
 
     // A folder swapped for a link to elsewhere, over and over while the device works in it:
     // whatever the timing, nothing is written or listed outside the phone's folder.
-    void aLinkSwappedInMidwayLeadsNowhere()
-    {
+    void aLinkSwappedInMidwayLeadsNowhere() {
         const QString phone = m_dir.filePath("swapped/phone");
         const QString outside = m_dir.filePath("swapped/outside");
         QVERIFY(QDir().mkpath(phone + "/Music/Ringtones/Mine"));
@@ -248,8 +237,7 @@ private slots:
         QVERIFY(!listed.contains("Secret"));
     }
 
-    void findsTheFolderNamedInTheSettings()
-    {
+    void findsTheFolderNamedInTheSettings() {
         const QString settings = appFilePath("settings.ini");
         QVERIFY(writeFile(settings, "[Main]\n5=bell\n[Device]\nFolder=" + m_phone.toUtf8() + "\n"));
         setDeviceBackend(std::make_unique<FolderDeviceBackend>());
@@ -260,8 +248,7 @@ private slots:
         QFile::remove(settings);
     }
 
-    void findsADesktopMtpMountAppearingWhileItWaits()
-    {
+    void findsADesktopMtpMountAppearingWhileItWaits() {
         setConnectTimeoutForTesting(0); // the full wait: the mount appears long before its end
         const QString storage =
             m_dir.filePath("run/gvfs/mtp:host=Phone_1234/Internal shared storage");
@@ -281,14 +268,14 @@ private slots:
         const QByteArray bytes = devicetest::randomBytes(4097, 3);
         QVERIFY(writeFile(m_dir.filePath("mtp.ogg"), bytes));
         QVERIFY(CopyFileToDevice(m_dir.filePath("mtp.ogg"),
-                                 "\\Internal shared storage\\Ringtones\\bell.ogg", recorder()).ok());
+                                 "\\Internal shared storage\\Ringtones\\bell.ogg", recorder())
+                    .ok());
         QCOMPARE(readFile(storage + "/Ringtones/bell.ogg"), bytes);
         QDir(m_dir.filePath("run")).removeRecursively();
         QVERIFY(!IsDeviceConnected());
     }
 
-    void connectsToNothingWhenNothingIsThere()
-    {
+    void connectsToNothingWhenNothingIsThere() {
         setDeviceBackend(std::make_unique<FolderDeviceBackend>());
         QVERIFY(!ConnectDevice());
         QVERIFY(!IsDeviceConnected());
@@ -297,8 +284,7 @@ private slots:
         QVERIFY(names.isEmpty());
     }
 
-    void cleanupTestCase()
-    {
+    void cleanupTestCase() {
         setDeviceBackend(nullptr);
         setConnectTimeoutForTesting(0);
     }

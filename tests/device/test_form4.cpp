@@ -34,44 +34,37 @@ class TestForm4 : public QObject {
     std::unique_ptr<QWidget> m_wizard;
 
     // Shows `label` its text as it stands, markup and all.
-    static bool showsLiterally(const QLabel* label)
-    {
+    static bool showsLiterally(const QLabel* label) {
         return label->textFormat() == Qt::PlainText ||
                (label->textFormat() == Qt::AutoText && !Qt::mightBeRichText(label->text()));
     }
 
-    Form4* open()
-    {
+    Form4* open() {
         m_wizard->setEnabled(false);
         auto* form = new Form4(m_wizard.get(), {m_local, "bell", ".ogg"});
         form->show();
         return form;
     }
-    QStringList items(Form4* form)
-    {
+    QStringList items(Form4* form) {
         QStringList texts;
         for (int i = 0; i < form->LW1->count(); ++i)
             texts << form->LW1->item(i)->text();
         return texts;
     }
-    QPoint at(Form4* form, const QString& text)
-    {
+    QPoint at(Form4* form, const QString& text) {
         const QList<QListWidgetItem*> found = form->LW1->findItems(text, Qt::MatchExactly);
         return found.isEmpty() ? QPoint() : form->LW1->visualItemRect(found.first()).center();
     }
-    void click(Form4* form, const QString& text)
-    {
+    void click(Form4* form, const QString& text) {
         QTest::mouseClick(form->LW1->viewport(), Qt::LeftButton, {}, at(form, text));
     }
-    void openFolder(Form4* form, const QString& text)
-    {
+    void openFolder(Form4* form, const QString& text) {
         QTest::mouseClick(form->LW1->viewport(), Qt::LeftButton, {}, at(form, text));
         QTest::mouseDClick(form->LW1->viewport(), Qt::LeftButton, {}, at(form, text));
     }
 
 private slots:
-    void initTestCase()
-    {
+    void initTestCase() {
         m_phone = devicetest::makePhoneFolder(m_dir.path());
         m_local = m_dir.filePath("upload-temp.ogg");
         m_bytes = devicetest::randomBytes(6000, 4);
@@ -85,8 +78,7 @@ private slots:
         setConnectTimeoutForTesting(300);
     }
 
-    void walksFoldersAndUploadsIntoTheChosenOne()
-    {
+    void walksFoldersAndUploadsIntoTheChosenOne() {
         setDeviceBackend(std::make_unique<FolderDeviceBackend>(
             DeviceFolder{m_phone, DeviceFolder::Kind::Named}));
         QPointer<Form4> form = open();
@@ -132,8 +124,7 @@ private slots:
         QVERIFY(m_wizard->isEnabled());
     }
 
-    void opensDisconnectedAndConnectsLater()
-    {
+    void opensDisconnectedAndConnectsLater() {
         const QString card = m_dir.filePath("card");
         setDeviceBackend(std::make_unique<FolderDeviceBackend>(
             DeviceFolder{card, DeviceFolder::Kind::Removable}));
@@ -169,8 +160,7 @@ private slots:
         QVERIFY(m_wizard->isEnabled());
     }
 
-    void showsOutsideNamesAsTheyAre()
-    {
+    void showsOutsideNamesAsTheyAre() {
         const QString phone = m_dir.filePath("marked");
         QVERIFY(QDir().mkpath(phone + "/<b>x"));
         setDeviceBackend(
@@ -196,8 +186,7 @@ private slots:
 
     // libmtp's detection stuck in USB: the window goes on working, closes, and the phone that
     // turns up after all is released, not kept.
-    void aPhoneThatHangsLeavesTheWindowFree()
-    {
+    void aPhoneThatHangsLeavesTheWindowFree() {
         std::promise<void> release;
         std::shared_future<void> released = release.get_future().share();
         auto entered = std::make_shared<std::atomic<bool>>(false);
@@ -223,8 +212,7 @@ private slots:
         setConnectTimeoutForTesting(300);
     }
 
-    void cleanupTestCase()
-    {
+    void cleanupTestCase() {
         Form4::setMessageHandlerForTesting({});
         setDeviceBackend(nullptr);
         setConnectTimeoutForTesting(0);

@@ -18,22 +18,19 @@ class TestMtpDevice : public QObject {
     QTemporaryDir m_dir;
 
 private slots:
-    void initTestCase()
-    {
+    void initTestCase() {
         setAppFolderForTesting(m_dir.path());
         qputenv("XDG_RUNTIME_DIR", m_dir.filePath("run").toUtf8());
         qputenv("USER", "chimora-test-nobody");
         setConnectTimeoutForTesting(300);
     }
 
-    void noPhoneMeansNoConnection_data()
-    {
+    void noPhoneMeansNoConnection_data() {
         QTest::addColumn<bool>("system"); // the program's backend, folder search first
         QTest::newRow("libmtp") << false;
         QTest::newRow("folder, then libmtp") << true;
     }
-    void noPhoneMeansNoConnection()
-    {
+    void noPhoneMeansNoConnection() {
         QFETCH(bool, system);
         if (system)
             setDeviceBackend(std::make_unique<SystemDeviceBackend>());
@@ -56,8 +53,7 @@ private slots:
         QCOMPARE(copied.error().message, QString("An unknown error occurred."));
     }
 
-    void aFailedSendRemovesOnlyTheObjectItMade_data()
-    {
+    void aFailedSendRemovesOnlyTheObjectItMade_data() {
         using devicetest::FakePhone;
         QTest::addColumn<int>("failure");
         QTest::addColumn<bool>("intruder"); // another program puts "bell.ogg" there as we send
@@ -83,8 +79,7 @@ private slots:
         QTest::newRow("no room") << int(FakePhone::SendFailure::None) << false << quint64(100)
                                  << "Disk if Full." << Files{} << 0;
     }
-    void aFailedSendRemovesOnlyTheObjectItMade()
-    {
+    void aFailedSendRemovesOnlyTheObjectItMade() {
         using devicetest::FakePhone;
         QFETCH(int, failure);
         QFETCH(bool, intruder);

@@ -24,7 +24,8 @@ namespace {
 // Memory-backed where the system has it: every save syncs its file, which on a disk would
 // make each run wait for it.
 QString scratchFolder() {
-    return QDir(QStringLiteral("/dev/shm")).exists() ? QStringLiteral("/dev/shm") : QDir::tempPath();
+    return QDir(QStringLiteral("/dev/shm")).exists() ? QStringLiteral("/dev/shm")
+                                                     : QDir::tempPath();
 }
 
 void check(bool ok, const char* what) {
@@ -36,8 +37,9 @@ void check(bool ok, const char* what) {
 
 QString scratchFile(const char* extension) {
     static const QString dir = [] {
-        const QString d = scratchFolder() + QStringLiteral("/chimora-fuzz-%1")
-                                                 .arg(QCoreApplication::applicationPid());
+        const QString d =
+            scratchFolder() +
+            QStringLiteral("/chimora-fuzz-%1").arg(QCoreApplication::applicationPid());
         QDir().mkpath(d);
         return d;
     }();

@@ -20,7 +20,8 @@ namespace {
 // Memory-backed where the system has it: every save syncs its file, which on a disk would
 // make each run wait for it.
 QString scratchFolder() {
-    return QDir(QStringLiteral("/dev/shm")).exists() ? QStringLiteral("/dev/shm") : QDir::tempPath();
+    return QDir(QStringLiteral("/dev/shm")).exists() ? QStringLiteral("/dev/shm")
+                                                     : QDir::tempPath();
 }
 
 void check(bool ok, const char* what) {
@@ -49,8 +50,9 @@ std::vector<QByteArray> linesOf(const QByteArray& bytes) {
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    static const QString path = scratchFolder() + QStringLiteral("/chimora-fuzz-settings-%1.ini")
-                                                       .arg(QCoreApplication::applicationPid());
+    static const QString path =
+        scratchFolder() +
+        QStringLiteral("/chimora-fuzz-settings-%1.ini").arg(QCoreApplication::applicationPid());
     const QByteArray before(reinterpret_cast<const char*>(data), qsizetype(size));
     {
         QFile f(path);
@@ -61,7 +63,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     IniFile ini(path);
     for (const char* key : {"1", "5", "7", "9"}) {
         const QString value = ini.value(QStringLiteral("Main"), QLatin1String(key));
-        check(value.toUcs4().size() <= IniFile::MaxValueLength, "a value is at most 254 characters");
+        check(value.toUcs4().size() <= IniFile::MaxValueLength,
+              "a value is at most 254 characters");
     }
     const QString written = QStringLiteral("new value");
     ini.setValue(QStringLiteral("Main"), QStringLiteral("5"), written);

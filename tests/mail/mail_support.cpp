@@ -23,26 +23,42 @@
 namespace mailtest {
 
 namespace {
-QString env(const char* name)
-{
+QString env(const char* name) {
     return QString::fromLocal8Bit(qgetenv(name));
 }
 } // namespace
 
-QString plainServer() { return env("CHIMORA_SMTP_PLAIN"); }
-QString startTlsServer() { return env("CHIMORA_SMTP_STARTTLS"); }
-QString tlsServer() { return env("CHIMORA_SMTP_TLS"); }
-QString stallServer() { return env("CHIMORA_SMTP_STALL"); }
-QString slowServer() { return env("CHIMORA_SMTP_SLOW"); }
-QString tempFailServer() { return env("CHIMORA_SMTP_TEMPFAIL"); }
-QString dropServer() { return env("CHIMORA_SMTP_DROP"); }
-QString serverCaFile() { return env("CHIMORA_SMTP_CA"); }
-QString serverPassword() { return env("CHIMORA_SMTP_PASSWORD"); }
+QString plainServer() {
+    return env("CHIMORA_SMTP_PLAIN");
+}
+QString startTlsServer() {
+    return env("CHIMORA_SMTP_STARTTLS");
+}
+QString tlsServer() {
+    return env("CHIMORA_SMTP_TLS");
+}
+QString stallServer() {
+    return env("CHIMORA_SMTP_STALL");
+}
+QString slowServer() {
+    return env("CHIMORA_SMTP_SLOW");
+}
+QString tempFailServer() {
+    return env("CHIMORA_SMTP_TEMPFAIL");
+}
+QString dropServer() {
+    return env("CHIMORA_SMTP_DROP");
+}
+QString serverCaFile() {
+    return env("CHIMORA_SMTP_CA");
+}
+QString serverPassword() {
+    return env("CHIMORA_SMTP_PASSWORD");
+}
 
 namespace {
 // Unique within this run of the test suite: the program's name and process, and a counter.
-QString uniqueStem()
-{
+QString uniqueStem() {
     static int counter = 0;
     return QStringLiteral("%1-%2-%3")
         .arg(QCoreApplication::applicationName().replace(QLatin1Char('_'), QLatin1Char('-')))
@@ -51,18 +67,15 @@ QString uniqueStem()
 }
 } // namespace
 
-QString uniqueUser()
-{
+QString uniqueUser() {
     return env("CHIMORA_SMTP_USER") + QLatin1Char('-') + uniqueStem();
 }
 
-QString uniqueAddress(const QString& tag)
-{
+QString uniqueAddress(const QString& tag) {
     return tag + QLatin1Char('-') + uniqueStem() + QStringLiteral("@example.org");
 }
 
-QStringList storedMessages(const QString& address)
-{
+QStringList storedMessages(const QString& address) {
     QDir dir(env("CHIMORA_SMTP_MAILDIR") + QLatin1Char('/') + address.toLower() +
              QStringLiteral("/new"));
     QStringList files;
@@ -71,8 +84,7 @@ QStringList storedMessages(const QString& address)
     return files;
 }
 
-QJsonObject readMessage(const QString& path)
-{
+QJsonObject readMessage(const QString& path) {
     const QString script = QFINDTESTDATA("mail/read_mail.py");
     QString output;
     if (testsupport::run(QStringLiteral("/usr/bin/python3"), {script, path}, &output) != 0)
@@ -80,8 +92,7 @@ QJsonObject readMessage(const QString& path)
     return QJsonDocument::fromJson(output.toUtf8()).object();
 }
 
-QString fileSha256(const QString& path)
-{
+QString fileSha256(const QString& path) {
     QFile file(path);
     file.open(QIODevice::ReadOnly);
     return QString::fromLatin1(
@@ -90,8 +101,7 @@ QString fileSha256(const QString& path)
 
 namespace {
 // A socket bound to a free loopback port; returns the port.
-int bindLoopback(chimora::UniqueFd* fd)
-{
+int bindLoopback(chimora::UniqueFd* fd) {
     *fd = chimora::UniqueFd(::socket(AF_INET, SOCK_STREAM, 0));
     sockaddr_in a{};
     a.sin_family = AF_INET;
@@ -103,24 +113,20 @@ int bindLoopback(chimora::UniqueFd* fd)
 }
 } // namespace
 
-SilentServer::SilentServer()
-{
+SilentServer::SilentServer() {
     port = bindLoopback(&fd);
     ::listen(fd.get(), 4);
 }
 
-int closedPort(chimora::UniqueFd* holder)
-{
+int closedPort(chimora::UniqueFd* holder) {
     return bindLoopback(holder);
 }
 
-void writeAccount(const QString& settingsFile, const chimora::MailAccount& account)
-{
+void writeAccount(const QString& settingsFile, const chimora::MailAccount& account) {
     QVERIFY(chimora::writeMailAccount(account, settingsFile).ok());
 }
 
-void ModalAnswerer::arm(QList<chimora::AccountAnswer> accountAnswers)
-{
+void ModalAnswerer::arm(QList<chimora::AccountAnswer> accountAnswers) {
     m_answers = std::move(accountAnswers);
     boxes.clear();
     dialogProblems.clear();
@@ -128,13 +134,11 @@ void ModalAnswerer::arm(QList<chimora::AccountAnswer> accountAnswers)
     QTimer::singleShot(20, &m_context, [this] { poll(); });
 }
 
-void ModalAnswerer::disarm()
-{
+void ModalAnswerer::disarm() {
     m_armed = false;
 }
 
-void ModalAnswerer::poll()
-{
+void ModalAnswerer::poll() {
     if (!m_armed)
         return;
     QWidget* modal = QApplication::activeModalWidget();

@@ -78,7 +78,7 @@ public:
     void disarm();
 
     QList<Box> boxes;
-    QStringList dialogProblems; ///< the problem each account dialog showed
+    QStringList dialogProblems;   ///< the problem each account dialog showed
     bool rememberEnabled = false; ///< whether the last dialog offered "Remember password"
     bool rememberShown = false;   ///< whether the last dialog showed it ticked
     QMessageBox::StandardButton questionAnswer = QMessageBox::No;

@@ -30,8 +30,7 @@ class TestForm5 : public QObject {
     QPointer<Form5> m_form;
     std::optional<MailTexts> m_unloaded;
 
-    void open(const MailTexts& texts)
-    {
+    void open(const MailTexts& texts) {
         m_unloaded.reset();
         m_owner->setEnabled(false);
         m_form = new Form5(m_owner.get(), texts, m_tone, m_settings,
@@ -41,8 +40,7 @@ class TestForm5 : public QObject {
     }
 
 private slots:
-    void initTestCase()
-    {
+    void initTestCase() {
         CHIMORA_REQUIRE_SERVICE(!(plainServer().isEmpty()),
                                 "the test mail servers are not running (scripts/test starts them)");
         m_tone = m_dir.filePath("ring.wav");
@@ -52,34 +50,29 @@ private slots:
         m_owner->show();
     }
 
-    void init()
-    {
+    void init() {
         forgetMailPasswordsOfThisRun();
         m_settings = m_dir.filePath("settings.ini");
         QFile::remove(m_settings);
-        writeAccount(m_settings, {"smtp://" + plainServer(), MailSecurity::None, {},
-                                  "maker@example.com", {}});
+        writeAccount(m_settings,
+                     {"smtp://" + plainServer(), MailSecurity::None, {}, "maker@example.com", {}});
     }
 
-    void cleanup()
-    {
+    void cleanup() {
         if (m_form)
             m_form->close();
     }
 
-    void sendShowsTheOutcome_data()
-    {
+    void sendShowsTheOutcome_data() {
         QTest::addColumn<QString>("address");
         QTest::addColumn<QStringList>("texts");
         QTest::addColumn<int>("arrived");
         QTest::newRow("sent") << uniqueAddress("fan") << QStringList{"Message sent."} << 1;
         QTest::newRow("not an address")
-            << "fan at example" << QStringList{resolveFailureText(), "Message send failed."}
-            << 0;
+            << "fan at example" << QStringList{resolveFailureText(), "Message send failed."} << 0;
         QTest::newRow("empty") << "" << QStringList{"Message send failed."} << 0;
     }
-    void sendShowsTheOutcome()
-    {
+    void sendShowsTheOutcome() {
         QFETCH(QString, address);
         QFETCH(QStringList, texts);
         QFETCH(int, arrived);
@@ -104,8 +97,7 @@ private slots:
         QCOMPARE(m_form->txtAddress1->text(), address);
     }
 
-    void firstSendAsksForTheAccount()
-    {
+    void firstSendAsksForTheAccount() {
         QFile::remove(m_settings);
         open({"fan@example.org", "s", "b"});
         ModalAnswerer answerer;
@@ -128,8 +120,7 @@ private slots:
         QVERIFY(ReadIniValue("Mail", "User", m_settings).startsWith("ringer-"));
     }
 
-    void focusSelectsTheWholeText_data()
-    {
+    void focusSelectsTheWholeText_data() {
         QTest::addColumn<QString>("box");
         QTest::addColumn<bool>("byMouse");
         QTest::newRow("address by mouse") << "txtAddress1" << true;
@@ -137,8 +128,7 @@ private slots:
         QTest::newRow("body by mouse") << "txtMessage" << true;
         QTest::newRow("body by Tab from Close") << "txtMessage" << false;
     }
-    void focusSelectsTheWholeText()
-    {
+    void focusSelectsTheWholeText() {
         QFETCH(QString, box);
         QFETCH(bool, byMouse);
         open({"fan@example.org", "A subject", "line one\nline two"});
@@ -162,14 +152,12 @@ private slots:
         }
     }
 
-    void cancelOrCloseEndsAStalledSend_data()
-    {
+    void cancelOrCloseEndsAStalledSend_data() {
         QTest::addColumn<bool>("byCloseBox");
         QTest::newRow("Cancel: the window tells and stays") << false;
         QTest::newRow("close box: the window goes, the wizard is back") << true;
     }
-    void cancelOrCloseEndsAStalledSend()
-    {
+    void cancelOrCloseEndsAStalledSend() {
         QFETCH(bool, byCloseBox);
         // A server that greets and then says nothing more, with limits only the user ends.
         WriteIniValue("Mail", "Server", "smtp://" + stallServer(), m_settings);
@@ -203,8 +191,7 @@ private slots:
         QVERIFY(m_form->Command1->isEnabled() && m_form->cancelSend->isHidden());
     }
 
-    void failureSaysWhyInPlainText()
-    {
+    void failureSaysWhyInPlainText() {
         WriteIniValue("Mail", "Server", "smtp://" + tempFailServer(), m_settings);
         WriteIniValue("Mail", "User", uniqueUser(), m_settings);
         open({"fan@example.org", "s", "b"});
@@ -221,8 +208,7 @@ private slots:
         QVERIFY(box.informativePlain);
     }
 
-    void storedPasswordShowsTickedAndStays()
-    {
+    void storedPasswordShowsTickedAndStays() {
         CHIMORA_REQUIRE_SERVICE(keyringAvailable(), "no keyring (scripts/test starts one)");
         const QString user = uniqueUser();
         const MailAccount account{"smtp://" + startTlsServer(), MailSecurity::StartTls, user,
@@ -243,8 +229,7 @@ private slots:
         removeStoredMailPassword(url, user);
     }
 
-    void unloadGivesBackTextsAndTheOwner()
-    {
+    void unloadGivesBackTextsAndTheOwner() {
         open({"fan@example.org", "s", "b"});
         QVERIFY(m_form->isEnabled());
         QVERIFY(!m_owner->isEnabled());
@@ -260,8 +245,7 @@ private slots:
     }
 
 private:
-    static bool wizardtestFileContains(const QString& path, const QString& text)
-    {
+    static bool wizardtestFileContains(const QString& path, const QString& text) {
         QFile f(path);
         f.open(QIODevice::ReadOnly);
         return f.readAll().contains(text.toUtf8());

@@ -28,8 +28,7 @@ class TestKeyringWait : public QObject {
     QProcess m_bus;
     QProcess m_keyring;
 
-    void stopProcess(QProcess& process)
-    {
+    void stopProcess(QProcess& process) {
         if (process.state() == QProcess::NotRunning)
             return;
         ::kill(pid_t(process.processId()), SIGCONT);
@@ -40,8 +39,7 @@ class TestKeyringWait : public QObject {
     }
 
 private slots:
-    void initTestCase()
-    {
+    void initTestCase() {
         CHIMORA_REQUIRE_SERVICE(!plainServer().isEmpty(),
                                 "the test mail servers are not running (scripts/test starts them)");
         CHIMORA_REQUIRE_SERVICE(
@@ -81,14 +79,12 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(keyringAvailable(), 10000);
     }
 
-    void cleanupTestCase()
-    {
+    void cleanupTestCase() {
         stopProcess(m_keyring);
         stopProcess(m_bus);
     }
 
-    void aWaitingKeyringLeavesTheWindowLive()
-    {
+    void aWaitingKeyringLeavesTheWindowLive() {
         const QString settings = m_dir.filePath("settings.ini");
         // A login on loopback without encryption: the password is looked for in the keyring.
         writeAccount(settings, {"smtp://" + tempFailServer(),

@@ -10,30 +10,46 @@ using namespace chimora;
 class TestMailAddresses : public QObject {
     Q_OBJECT
 private slots:
-    void recipientForms_data()
-    {
+    void recipientForms_data() {
         QTest::addColumn<QString>("text");
         QTest::addColumn<QString>("name"); // "-" when the text is no address
         QTest::addColumn<QString>("address");
-        QTest::newRow("plain") << " someone@example.com " << "" << "someone@example.com";
-        QTest::newRow("named") << "Some One <someone@example.com>" << "Some One"
+        QTest::newRow("plain") << " someone@example.com "
+                               << ""
                                << "someone@example.com";
-        QTest::newRow("quoted name") << "\"One, \\\"Some\\\"\" <s@example.com>" << "One, \"Some\""
+        QTest::newRow("named") << "Some One <someone@example.com>"
+                               << "Some One"
+                               << "someone@example.com";
+        QTest::newRow("quoted name") << "\"One, \\\"Some\\\"\" <s@example.com>"
+                                     << "One, \"Some\""
                                      << "s@example.com";
-        QTest::newRow("dots, plus, subdomain") << "first.last+tag@mail.example.co.uk" << ""
+        QTest::newRow("dots, plus, subdomain") << "first.last+tag@mail.example.co.uk"
+                                               << ""
                                                << "first.last+tag@mail.example.co.uk";
         QTest::newRow("non-ASCII name") << QStringLiteral("Jürgen <j@example.de>")
                                         << QStringLiteral("Jürgen") << "j@example.de";
-        QTest::newRow("no domain dot") << "a@localhost" << "-" << "";
-        QTest::newRow("double dot") << "a..b@example.com" << "-" << "";
-        QTest::newRow("hyphen label") << "a@-example.com" << "-" << "";
-        QTest::newRow("non-ASCII address") << QStringLiteral("ü@example.com") << "-" << "";
-        QTest::newRow("line break") << "a@example.com\r\nBcc: x@example.com" << "-" << "";
-        QTest::newRow("tab in the name") << "A\tB <a@example.com>" << "-" << "";
-        QTest::newRow("two addresses") << "a@example.com, b@example.com" << "-" << "";
+        QTest::newRow("no domain dot") << "a@localhost"
+                                       << "-"
+                                       << "";
+        QTest::newRow("double dot") << "a..b@example.com"
+                                    << "-"
+                                    << "";
+        QTest::newRow("hyphen label") << "a@-example.com"
+                                      << "-"
+                                      << "";
+        QTest::newRow("non-ASCII address") << QStringLiteral("ü@example.com") << "-"
+                                           << "";
+        QTest::newRow("line break") << "a@example.com\r\nBcc: x@example.com"
+                                    << "-"
+                                    << "";
+        QTest::newRow("tab in the name") << "A\tB <a@example.com>"
+                                         << "-"
+                                         << "";
+        QTest::newRow("two addresses") << "a@example.com, b@example.com"
+                                       << "-"
+                                       << "";
     }
-    void recipientForms()
-    {
+    void recipientForms() {
         QFETCH(QString, text);
         QFETCH(QString, name);
         QFETCH(QString, address);
@@ -45,24 +61,22 @@ private slots:
         }
     }
 
-    void connectionUrls_data()
-    {
+    void connectionUrls_data() {
         QTest::addColumn<QString>("server");
         QTest::addColumn<int>("security");
         QTest::addColumn<QString>("url"); // empty: refused
-        QTest::newRow("starttls default port") << "mail.example.com" << 0
-                                               << "smtp://mail.example.com:587";
-        QTest::newRow("tls turns the scheme") << "smtp://mail.example.com:2465" << 1
-                                              << "smtps://mail.example.com:2465";
-        QTest::newRow("smtps means TLS") << "smtps://mail.example.com" << 2
-                                         << "smtps://mail.example.com:465";
-        QTest::newRow("user and path dropped") << "smtp://me:pw@mail.example.com:25/x?y" << 2
-                                               << "smtp://mail.example.com:25";
+        QTest::newRow("starttls default port")
+            << "mail.example.com" << 0 << "smtp://mail.example.com:587";
+        QTest::newRow("tls turns the scheme")
+            << "smtp://mail.example.com:2465" << 1 << "smtps://mail.example.com:2465";
+        QTest::newRow("smtps means TLS")
+            << "smtps://mail.example.com" << 2 << "smtps://mail.example.com:465";
+        QTest::newRow("user and path dropped")
+            << "smtp://me:pw@mail.example.com:25/x?y" << 2 << "smtp://mail.example.com:25";
         QTest::newRow("other scheme") << "http://mail.example.com" << 0 << "";
         QTest::newRow("empty") << "" << 0 << "";
     }
-    void connectionUrls()
-    {
+    void connectionUrls() {
         QFETCH(QString, server);
         QFETCH(int, security);
         QFETCH(QString, url);
@@ -75,8 +89,7 @@ private slots:
             QCOMPARE(*got, url);
     }
 
-    void passwordInClear_data()
-    {
+    void passwordInClear_data() {
         QTest::addColumn<QString>("server");
         QTest::addColumn<int>("security");
         QTest::addColumn<QString>("user");
@@ -96,8 +109,7 @@ private slots:
         QTest::newRow("looks loopback, is a name")
             << "127.0.0.1.example.com" << none << "me" << true;
     }
-    void passwordInClear()
-    {
+    void passwordInClear() {
         QFETCH(QString, server);
         QFETCH(int, security);
         QFETCH(QString, user);

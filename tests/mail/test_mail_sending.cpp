@@ -18,20 +18,20 @@
 using namespace chimora;
 using namespace mailtest;
 
-
 class TestMailSending : public QObject {
     Q_OBJECT
     QTemporaryDir m_dir;
     QString m_settings;
     QMap<QString, QString> m_tones; // extension -> file
 
-    MailAccount plainAccount() const
-    {
-        return {QStringLiteral("smtp://") + plainServer(), MailSecurity::None, {},
-                QStringLiteral("Ringtone Maker <maker@example.com>"), {}};
+    MailAccount plainAccount() const {
+        return {QStringLiteral("smtp://") + plainServer(),
+                MailSecurity::None,
+                {},
+                QStringLiteral("Ringtone Maker <maker@example.com>"),
+                {}};
     }
-    MailAccount loginAccount(const QString& server, MailSecurity security) const
-    {
+    MailAccount loginAccount(const QString& server, MailSecurity security) const {
         return {(security == MailSecurity::Tls ? "smtps://" : "smtp://") + server, security,
                 uniqueUser(), QStringLiteral("maker@example.com"), serverCaFile()};
     }
@@ -39,8 +39,7 @@ class TestMailSending : public QObject {
     // Sends one message with a session reading m_settings; `prompt` answers the account dialog.
     MailStep send(const QString& to, const QString& attachment, AccountPrompt prompt = {},
                   const QString& subject = QStringLiteral("Ringtone"),
-                  const QString& body = QStringLiteral("Here it is."), SmtpLimits limits = {})
-    {
+                  const QString& body = QStringLiteral("Here it is."), SmtpLimits limits = {}) {
         MAPISession1 session(m_settings);
         session.setAccountPrompt(std::move(prompt));
         session.setLimits(limits);
@@ -50,15 +49,13 @@ class TestMailSending : public QObject {
 
     // The one message that arrived for `address` (the server stores it before it answers the
     // end of the data).
-    static QJsonObject arrivedFor(const QString& address)
-    {
+    static QJsonObject arrivedFor(const QString& address) {
         const QStringList stored = storedMessages(address);
         return stored.size() == 1 ? readMessage(stored.first()) : QJsonObject();
     }
 
 private slots:
-    void initTestCase()
-    {
+    void initTestCase() {
         CHIMORA_REQUIRE_SERVICE(!(plainServer().isEmpty() || startTlsServer().isEmpty()),
                                 "the test mail servers are not running (scripts/test starts them)");
         const QString tone = m_dir.filePath("tone.wav");
@@ -72,8 +69,7 @@ private slots:
         QVERIFY(QFile::copy(tone, m_tones["long"]));
     }
 
-    void init()
-    {
+    void init() {
         forgetMailPasswordsOfThisRun();
         m_settings = m_dir.filePath("settings.ini");
         QFile::remove(m_settings);
@@ -82,8 +78,7 @@ private slots:
         f.write("[Main]\n7=someone@example.com\n[Other]\nkey=kept\n");
     }
 
-    void readersFindTheMessageIntact_data()
-    {
+    void readersFindTheMessageIntact_data() {
         QTest::addColumn<QString>("kind");
         QTest::addColumn<QString>("subject");
         QTest::addColumn<QString>("body");
@@ -112,8 +107,7 @@ private slots:
         QTest::newRow("long word, long non-ASCII file name") << "long" << longWords << "\n"
                                                              << longWords << "audio/wav";
     }
-    void readersFindTheMessageIntact()
-    {
+    void readersFindTheMessageIntact() {
         QFETCH(QString, kind);
         QFETCH(QString, subject);
         QFETCH(QString, body);
@@ -146,8 +140,7 @@ private slots:
         QCOMPARE(a["sha256"].toString(), fileSha256(m_tones[kind]));
     }
 
-    void failuresSayWhy_data()
-    {
+    void failuresSayWhy_data() {
         QTest::addColumn<QString>("server"); // plain, starttls, down, silent, or a misbehaving one
         QTest::addColumn<bool>("trustServer");
         QTest::addColumn<QString>("recipient");
@@ -176,8 +169,7 @@ private slots:
         QTest::newRow("certificate not trusted")
             << "starttls" << false << "fan@example.org" << 32002 << "certificate";
     }
-    void failuresSayWhy()
-    {
+    void failuresSayWhy() {
         QFETCH(QString, server);
         QFETCH(bool, trustServer);
         QFETCH(QString, recipient);
@@ -220,8 +212,7 @@ private slots:
         QVERIFY(asked <= 1);
     }
 
-    void cancelEndsAStalledSend()
-    {
+    void cancelEndsAStalledSend() {
         writeAccount(m_settings, {"smtp://" + stallServer(),
                                   MailSecurity::None,
                                   {},
@@ -238,15 +229,13 @@ private slots:
         QCOMPARE(sent.error().message, QString("Sending was cancelled."));
     }
 
-    void unencryptedLoginIsAskedOnce_data()
-    {
+    void unencryptedLoginIsAskedOnce_data() {
         QTest::addColumn<bool>("allow");
         QTest::addColumn<int>("number");
         QTest::newRow("declined: nothing sent") << false << 32001;
         QTest::newRow("allowed: asked once for two sends") << true << 32002;
     }
-    void unencryptedLoginIsAskedOnce()
-    {
+    void unencryptedLoginIsAskedOnce() {
         QFETCH(bool, allow);
         QFETCH(int, number);
         // A documentation address that leads nowhere: allowed, the login cannot connect.
@@ -271,18 +260,16 @@ private slots:
         QCOMPARE(questions, allow ? 1 : 2);
     }
 
-    void loginOverStartTlsAndTls_data()
-    {
+    void loginOverStartTlsAndTls_data() {
         QTest::addColumn<int>("security");
         QTest::newRow("STARTTLS") << int(MailSecurity::StartTls);
         QTest::newRow("TLS") << int(MailSecurity::Tls);
     }
-    void loginOverStartTlsAndTls()
-    {
+    void loginOverStartTlsAndTls() {
         QFETCH(int, security);
         const auto s = MailSecurity(security);
-        writeAccount(m_settings, loginAccount(s == MailSecurity::Tls ? tlsServer()
-                                                                     : startTlsServer(), s));
+        writeAccount(m_settings,
+                     loginAccount(s == MailSecurity::Tls ? tlsServer() : startTlsServer(), s));
         int asked = 0;
         const AccountPrompt prompt = [&](const AccountRequest& r) {
             ++asked;
@@ -306,8 +293,7 @@ private slots:
         QVERIFY(ReadIniValue("Mail", "User", m_settings).startsWith("ringer-"));
     }
 
-    void wrongPasswordIsAskedAgain()
-    {
+    void wrongPasswordIsAskedAgain() {
         writeAccount(m_settings, loginAccount(startTlsServer(), MailSecurity::StartTls));
         QStringList problems;
         const AccountPrompt prompt = [&](const AccountRequest& r) {
@@ -322,8 +308,7 @@ private slots:
         QVERIFY(problems[1].contains("refused"));
     }
 
-    void accountPromptOnlyWhenNeeded_data()
-    {
+    void accountPromptOnlyWhenNeeded_data() {
         QTest::addColumn<bool>("haveAccount");
         QTest::addColumn<bool>("answer");
         QTest::addColumn<int>("asked");
@@ -332,8 +317,7 @@ private slots:
         QTest::newRow("no account, user cancels") << false << false << 1 << 32001;
         QTest::newRow("account without user: no login, no prompt") << true << true << 0 << 0;
     }
-    void accountPromptOnlyWhenNeeded()
-    {
+    void accountPromptOnlyWhenNeeded() {
         QFETCH(bool, haveAccount);
         QFETCH(bool, answer);
         QFETCH(int, asked);
@@ -354,8 +338,7 @@ private slots:
     }
 
     // Against the Secret Service scripts/test starts (gnome-keyring on a private bus).
-    void keyringKeepsThePasswordUntilUnticked_data()
-    {
+    void keyringKeepsThePasswordUntilUnticked_data() {
         QTest::addColumn<QString>("server");   // "starttls" or "tempfail"
         QTest::addColumn<QString>("stored");   // in the keyring before; empty: none
         QTest::addColumn<bool>("fromMissing"); // the account lacks the sender: the dialog comes
@@ -381,8 +364,7 @@ private slots:
             << "starttls"
             << "" << true << good << true << 0 << 1 << false << good;
     }
-    void keyringKeepsThePasswordUntilUnticked()
-    {
+    void keyringKeepsThePasswordUntilUnticked() {
         CHIMORA_REQUIRE_SERVICE(keyringAvailable(), "no keyring (scripts/test starts one)");
         QFETCH(QString, server);
         QFETCH(QString, stored);

@@ -31,7 +31,8 @@ constexpr int kBudgetMs = 540000;
 QDeadlineTimer budget(kBudgetMs);
 
 int run(const QString& program, const QStringList& args, QString* output = nullptr) {
-    return testsupport::run(program, args, output, int(std::max<qint64>(1, budget.remainingTime())));
+    return testsupport::run(program, args, output,
+                            int(std::max<qint64>(1, budget.remainingTime())));
 }
 
 QStringList fileList(const QString& root) {
@@ -186,7 +187,8 @@ private slots:
     void installedProgramKeepsSettingsPerUser() {
         QFETCH(bool, unprivileged);
         QFETCH(bool, xdgDataHome);
-        CHIMORA_REQUIRE_SERVICE(testsupport::havePulseServer(), "the test audio server is not running (scripts/test starts it)");
+        CHIMORA_REQUIRE_SERVICE(testsupport::havePulseServer(),
+                                "the test audio server is not running (scripts/test starts it)");
         const passwd* nobody = ::getpwnam("nobody");
         if (unprivileged && (::geteuid() != 0 || !nobody))
             QSKIP("switching to the user nobody needs root");

@@ -25,14 +25,14 @@ private slots:
         // 36 s: a quiet tonal part, a busy part with noise and a wandering tone, and the two
         // channels different.
         const QString path = m_dir.filePath(QStringLiteral("song.wav"));
-        QCOMPARE(testsupport::run(
-                     QStringLiteral("ffmpeg"),
-                     {"-v", "error", "-y", "-f", "lavfi", "-i",
-                      "aevalsrc=0.3*sin(2*PI*440*t)+0.2*sin(2*PI*(660+50*sin(t))*t)"
-                      "+gt(t\\,12)*0.15*(random(0)-0.5)*(1+sin(t))"
-                      "|0.3*sin(2*PI*550*t)+gt(t\\,12)*0.1*(random(1)-0.5):s=44100:d=36",
-                      "-c:a", "pcm_s16le", path}),
-                 0);
+        QCOMPARE(
+            testsupport::run(QStringLiteral("ffmpeg"),
+                             {"-v", "error", "-y", "-f", "lavfi", "-i",
+                              "aevalsrc=0.3*sin(2*PI*440*t)+0.2*sin(2*PI*(660+50*sin(t))*t)"
+                              "+gt(t\\,12)*0.15*(random(0)-0.5)*(1+sin(t))"
+                              "|0.3*sin(2*PI*550*t)+gt(t\\,12)*0.1*(random(1)-0.5):s=44100:d=36",
+                              "-c:a", "pcm_s16le", path}),
+            0);
         m_song.load(path);
         m_song.waitForLoad();
         QVERIFY(!m_song.isEmpty());
@@ -76,10 +76,9 @@ private slots:
         request.bitrateKbps = bitrate;
         if (format == RingtoneFormat::Ogg) {
             const Selection s = m_song.selection();
-            const auto measured =
-                measureVorbisRate(*m_song.snapshot(), selection ? s.start : 0,
-                                  selection ? s.end : m_song.frameCount(), {rate, channels, 0},
-                                  bitrate);
+            const auto measured = measureVorbisRate(*m_song.snapshot(), selection ? s.start : 0,
+                                                    selection ? s.end : m_song.frameCount(),
+                                                    {rate, channels, 0}, bitrate);
             QVERIFY2(measured.ok(), qPrintable(measured.ok() ? "" : measured.error().message));
             request.vorbisBytesPerSecond = measured->bytesPerSecond;
             request.vorbisHeaderBytes = measured->headerBytes;
@@ -104,9 +103,8 @@ private slots:
         QVERIFY2(rendered.ok(), qPrintable(rendered.ok() ? "" : rendered.error().message));
 
         const double real = double(QFileInfo(output).size());
-        const QString seen = QStringLiteral("estimated %1, rendered %2 bytes")
-                                 .arg(estimate.bytes)
-                                 .arg(real);
+        const QString seen =
+            QStringLiteral("estimated %1, rendered %2 bytes").arg(estimate.bytes).arg(real);
         QVERIFY2(std::abs(estimate.bytes - real) <= 0.1 * real, qPrintable(seen));
         const testsupport::Probe p = testsupport::probe(output);
         QCOMPARE(p.sampleRate, estimate.rateHz);

@@ -2,8 +2,8 @@
 // the ways a real one can. The editor is played by a saver that writes a tone of known length
 // in the format it was given.
 #include "TestSupport.h"
-#include "platform/core/AppFolder.h"
 #include "platform/bass/BassEncode.h"
+#include "platform/core/AppFolder.h"
 #include "render/RenderState.h"
 #include "render/RingtoneRender.h"
 

@@ -2,11 +2,11 @@
 // is unusable during the render and usable after, the progress window comes and goes, the bar
 // follows the encoding, and a failure gives exactly one message.
 #include "TestSupport.h"
-#include "platform/core/AppFolder.h"
 #include "platform/bass/BassEncode.h"
+#include "platform/core/AppFolder.h"
+#include "render/EncoderCommands.h"
 #include "render/RenderState.h"
 #include "render/ui/Form3.h"
-#include "render/EncoderCommands.h"
 #include "render/ui/RenderRingtone.h"
 
 #include <QAccessible>

@@ -42,14 +42,11 @@ struct SignalEditor {
 
     static bool writeSignal(const QString& path, const QString& signal, double seconds, int rate,
                             int channels) {
-        return testsupport::run(QStringLiteral("ffmpeg"),
-                                {"-v", "error", "-y", "-f", "lavfi", "-i",
-                                 QStringLiteral("aevalsrc=%1:s=%2:d=%3")
-                                     .arg(signal)
-                                     .arg(rate)
-                                     .arg(seconds),
-                                 "-ac", QString::number(channels), "-c:a", "pcm_s16le", path}) ==
-               0;
+        return testsupport::run(
+                   QStringLiteral("ffmpeg"),
+                   {"-v", "error", "-y", "-f", "lavfi", "-i",
+                    QStringLiteral("aevalsrc=%1:s=%2:d=%3").arg(signal).arg(rate).arg(seconds),
+                    "-ac", QString::number(channels), "-c:a", "pcm_s16le", path}) == 0;
     }
 };
 
@@ -126,15 +123,17 @@ private slots:
         shaping.fadeOutSeconds = fadeOut;
         RenderObserver observer;
         const QString output = m_dir.filePath(QStringLiteral("faded.wav"));
-        const auto result = renderRingtone(
-            output, choicesFor(RingtoneFormat::Wav, 0, shaping), fake.editor(), observer);
+        const auto result = renderRingtone(output, choicesFor(RingtoneFormat::Wav, 0, shaping),
+                                           fake.editor(), observer);
         QVERIFY2(result.ok(), qPrintable(result.ok() ? QString() : result.error().message));
         const std::vector<int16_t> out = testsupport::decodeWithFfmpeg(output);
         QCOMPARE(out.size(), in.size());
 
         const int64_t total = int64_t(in.size());
-        const int64_t inFrames = fadeIn > 0 ? std::min<int64_t>(total, std::llround(fadeIn * rate)) : 0;
-        const int64_t outFrames = fadeOut > 0 ? std::min<int64_t>(total, std::llround(fadeOut * rate)) : 0;
+        const int64_t inFrames =
+            fadeIn > 0 ? std::min<int64_t>(total, std::llround(fadeIn * rate)) : 0;
+        const int64_t outFrames =
+            fadeOut > 0 ? std::min<int64_t>(total, std::llround(fadeOut * rate)) : 0;
         QVERIFY(inFrames == 0 || out.front() == 0);
         QVERIFY(outFrames == 0 || out.back() == 0);
         int64_t untouched = 0;
@@ -149,7 +148,10 @@ private slots:
                 ++untouched;
             } else if (std::abs(out[i] - in[i] * gain) > 1.0) {
                 QFAIL(qPrintable(QStringLiteral("frame %1: %2, expected %3 x %4")
-                                     .arg(i).arg(out[i]).arg(in[i]).arg(gain)));
+                                     .arg(i)
+                                     .arg(out[i])
+                                     .arg(in[i])
+                                     .arg(gain)));
             }
         }
         QCOMPARE(untouched, std::max<int64_t>(0, total - inFrames - outFrames));
@@ -164,13 +166,11 @@ private slots:
         const QString quiet = QStringLiteral("0.01*sin(2*PI*440*t)");
         const QString loud = QStringLiteral("0.95*sin(2*PI*330*t)+0.04*(random(0)-0.5)");
         // Short full-scale clicks over a quiet tone: loud peaks, little loudness.
-        const QString spiky =
-            QStringLiteral("0.02*sin(2*PI*440*t)+0.97*lt(mod(t\\,0.5)\\,0.0005)");
-        const QString spiky2 =
-            QStringLiteral("0.05*sin(2*PI*220*t)-0.9*lt(mod(t\\,0.3)\\,0.002)");
-        for (auto [name, format] : {std::pair{"wav", RingtoneFormat::Wav},
-                                    std::pair{"mp3", RingtoneFormat::Mp3},
-                                    std::pair{"ogg", RingtoneFormat::Ogg}}) {
+        const QString spiky = QStringLiteral("0.02*sin(2*PI*440*t)+0.97*lt(mod(t\\,0.5)\\,0.0005)");
+        const QString spiky2 = QStringLiteral("0.05*sin(2*PI*220*t)-0.9*lt(mod(t\\,0.3)\\,0.002)");
+        for (auto [name, format] :
+             {std::pair{"wav", RingtoneFormat::Wav}, std::pair{"mp3", RingtoneFormat::Mp3},
+              std::pair{"ogg", RingtoneFormat::Ogg}}) {
             QTest::addRow("%s quiet mono", name) << format << 0 << quiet << false;
             QTest::addRow("%s loud stereo", name) << format << 1 << loud << false;
             QTest::addRow("%s spiky stereo", name) << format << 1 << spiky << true;
@@ -194,9 +194,8 @@ private slots:
         QVERIFY2(result.ok(), qPrintable(result.ok() ? QString() : result.error().message));
 
         const Loudness got = measure(output);
-        const QString seen = QStringLiteral("%1 LUFS, %2 dBTP")
-                                 .arg(got.integratedLufs)
-                                 .arg(got.truePeakDbtp);
+        const QString seen =
+            QStringLiteral("%1 LUFS, %2 dBTP").arg(got.integratedLufs).arg(got.truePeakDbtp);
         QVERIFY2(got.truePeakDbtp <= -1.0, qPrintable(seen));
         if (peakLimited) {
             // As loud as the peaks allow (less the lossy encoders' headroom), and no louder.

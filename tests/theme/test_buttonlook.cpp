@@ -12,27 +12,25 @@ Q_DECLARE_METATYPE(PictureKind)
 class TestButtonLook : public QObject {
     Q_OBJECT
 private slots:
-    void firstMatchWins_data()
-    {
+    void firstMatchWins_data() {
         QTest::addColumn<QString>("facts"); // letters: e enabled, h hot, p pushed, s selected,
                                             // f focused, d defaulted
         QTest::addColumn<ButtonLook>("look");
         QTest::addColumn<PictureKind>("picture");
-        QTest::newRow("disabled beats all") << "hpsfd" << ButtonLook::Disabled
-                                            << PictureKind::DisabledPicture;
+        QTest::newRow("disabled beats all")
+            << "hpsfd" << ButtonLook::Disabled << PictureKind::DisabledPicture;
         QTest::newRow("hot beats focus") << "ehf" << ButtonLook::Hot << PictureKind::Picture;
         QTest::newRow("hot selected") << "ehs" << ButtonLook::Hot << PictureKind::DownPicture;
-        QTest::newRow("pushed under pointer") << "ehp" << ButtonLook::Pressed
-                                              << PictureKind::DownPicture;
-        QTest::newRow("selected beats focus") << "esf" << ButtonLook::Pressed
-                                              << PictureKind::DownPicture;
+        QTest::newRow("pushed under pointer")
+            << "ehp" << ButtonLook::Pressed << PictureKind::DownPicture;
+        QTest::newRow("selected beats focus")
+            << "esf" << ButtonLook::Pressed << PictureKind::DownPicture;
         QTest::newRow("focused") << "ef" << ButtonLook::Defaulted << PictureKind::Picture;
         QTest::newRow("defaulted") << "ed" << ButtonLook::Defaulted << PictureKind::Picture;
         QTest::newRow("nothing") << "e" << ButtonLook::Normal << PictureKind::Picture;
     }
 
-    void firstMatchWins()
-    {
+    void firstMatchWins() {
         QFETCH(QString, facts);
         QFETCH(ButtonLook, look);
         QFETCH(PictureKind, picture);
@@ -48,8 +46,7 @@ private slots:
         QCOMPARE(choice.picture, picture);
     }
 
-    void captionBox_data()
-    {
+    void captionBox_data() {
         QTest::addColumn<int>("contentTop");
         QTest::addColumn<int>("contentBottom");
         QTest::addColumn<int>("textHeight");
@@ -63,8 +60,7 @@ private slots:
         QTest::newRow("with picture") << 3 << 90 << 13 << true << 75 << 90;
     }
 
-    void captionBox()
-    {
+    void captionBox() {
         QFETCH(int, contentTop);
         QFETCH(int, contentBottom);
         QFETCH(int, textHeight);
@@ -78,8 +74,7 @@ private slots:
         QCOMPARE(place.pictureArea, (Edges{3, contentTop, 60, top}));
     }
 
-    void pictureCentred_data()
-    {
+    void pictureCentred_data() {
         QTest::addColumn<int>("size");
         QTest::addColumn<int>("x");
         QTest::addColumn<int>("y");
@@ -90,8 +85,7 @@ private slots:
         QTest::newRow("larger than the area") << 12 << 3 << 2;
     }
 
-    void pictureCentred()
-    {
+    void pictureCentred() {
         QFETCH(int, size);
         QFETCH(int, x);
         QFETCH(int, y);

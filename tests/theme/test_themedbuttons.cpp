@@ -16,28 +16,24 @@ using namespace chimora;
 
 namespace {
 
-QIcon square(QColor colour)
-{
+QIcon square(QColor colour) {
     QPixmap p(20, 20);
     p.fill(colour);
     return QIcon(p);
 }
 
-void setHot(QWidget* w, bool hot)
-{
+void setHot(QWidget* w, bool hot) {
     QEnterEvent enter(QPointF(5, 5), QPointF(5, 5), QPointF(5, 5));
     QEvent leave(QEvent::Leave);
     QApplication::sendEvent(w, hot ? static_cast<QEvent*>(&enter) : &leave);
 }
 
-QImage shot(QWidget* w)
-{
+QImage shot(QWidget* w) {
     return w->grab().toImage().convertToFormat(QImage::Format_RGB32);
 }
 
 // Bounding box of the pixels of one colour.
-QRect inkOf(const QImage& image, QRgb colour)
-{
+QRect inkOf(const QImage& image, QRgb colour) {
     QRect box;
     for (int y = 0; y < image.height(); ++y)
         for (int x = 0; x < image.width(); ++x)
@@ -53,16 +49,14 @@ struct Window {
     QPushButton* button = new QPushButton(QStringLiteral("Save as file"), &window);
     QPushButton* other = new QPushButton(QStringLiteral("Other"), &window);
 
-    Window()
-    {
+    Window() {
         window.resize(300, 200);
         button->setGeometry(10, 10, 97, 97);
         button->setIconSize(QSize(48, 48));
         button->setIcon(square(Qt::red));
         other->setGeometry(150, 10, 80, 25);
     }
-    bool show()
-    {
+    bool show() {
         FixThemeSupport({button, other});
         window.show();
         window.activateWindow();
@@ -77,8 +71,7 @@ class TestThemedButtons : public QObject {
 private slots:
     void cleanup() { QApplication::setStyle(QStringLiteral("fusion")); }
 
-    void looksDifferWhereTheyShould_data()
-    {
+    void looksDifferWhereTheyShould_data() {
         QTest::addColumn<QString>("style");
         QTest::addColumn<QString>("look");
         QTest::addColumn<QString>("reference");
@@ -97,8 +90,7 @@ private slots:
         }
     }
 
-    void looksDifferWhereTheyShould()
-    {
+    void looksDifferWhereTheyShould() {
         QFETCH(QString, style);
         QFETCH(QString, look);
         QFETCH(QString, reference);
@@ -118,15 +110,13 @@ private slots:
         QCOMPARE(render(look) == render(reference), same);
     }
 
-    void selectedOptionUnderPointerShowsHotLookAndDownPicture_data()
-    {
+    void selectedOptionUnderPointerShowsHotLookAndDownPicture_data() {
         QTest::addColumn<bool>("hasDownPicture");
         QTest::newRow("down picture") << true;
         QTest::newRow("no down picture") << false;
     }
 
-    void selectedOptionUnderPointerShowsHotLookAndDownPicture()
-    {
+    void selectedOptionUnderPointerShowsHotLookAndDownPicture() {
         QFETCH(bool, hasDownPicture);
         QWidget window;
         auto* selected = new QRadioButton(QStringLiteral("MP3"), &window);
@@ -153,8 +143,7 @@ private slots:
         QVERIFY(shot(selected) != pressedLook);
     }
 
-    void pictureCentredAboveCaption_data()
-    {
+    void pictureCentredAboveCaption_data() {
         QTest::addColumn<QString>("style");
         QTest::addColumn<QString>("caption");
         QTest::addColumn<bool>("enabled");
@@ -168,8 +157,7 @@ private slots:
     }
 
     // The picture is found by its colour: red, or the shadow colour once embossed.
-    void pictureCentredAboveCaption()
-    {
+    void pictureCentredAboveCaption() {
         QFETCH(QString, style);
         QFETCH(QString, caption);
         QFETCH(bool, enabled);
@@ -191,15 +179,13 @@ private slots:
                  qPrintable(QString("%1 vs %2").arg(above).arg(below)));
     }
 
-    void styleChangeRepaintsWithNewStyle()
-    {
+    void styleChangeRepaintsWithNewStyle() {
         Window w;
         QVERIFY(w.show());
         const QImage fusion = shot(w.button);
         struct PaintCounter : QObject {
             int paints = 0;
-            bool eventFilter(QObject*, QEvent* e) override
-            {
+            bool eventFilter(QObject*, QEvent* e) override {
                 paints += e->type() == QEvent::Paint;
                 return false;
             }
@@ -215,8 +201,7 @@ private slots:
         QCOMPARE(windows, shot(fresh.button));
     }
 
-    void otherControlsUntouched_data()
-    {
+    void otherControlsUntouched_data() {
         QTest::addColumn<QString>("kind");
         QTest::addColumn<bool>("same");
         QTest::newRow("button without a picture") << "plain" << true;
@@ -226,8 +211,7 @@ private slots:
         QTest::newRow("picture button, which does change") << "picture" << false;
     }
 
-    void otherControlsUntouched()
-    {
+    void otherControlsUntouched() {
         QFETCH(QString, kind);
         QFETCH(bool, same);
         QWidget window;
@@ -260,8 +244,7 @@ private slots:
     }
 };
 
-int main(int argc, char** argv)
-{
+int main(int argc, char** argv) {
     QApplication app(argc, argv);
     QApplication::setStyle(QStringLiteral("fusion"));
     TestThemedButtons test;

@@ -34,27 +34,23 @@ const char* const PainterName = "pvRedirectButton";
 // Dynamic property on the button: 1 while the pointer hovers over it or a press started on it.
 const char* const HotProperty = "Hot";
 
-bool pvGetHot(const QObject* button)
-{
+bool pvGetHot(const QObject* button) {
     return button->property(HotProperty).toInt() == 1;
 }
 
-void pvSetHot(QObject* button, bool hot)
-{
+void pvSetHot(QObject* button, bool hot) {
     button->setProperty(HotProperty, hot ? 1 : 0);
 }
 
 // A style sheet describes its own button looks, which a panel drawn by the base style would
 // hide; such a button paints itself. Asked at every paint, so adding or removing a sheet (or
 // changing the application's style) takes effect at the next repaint.
-bool pvIsThemed(const QWidget* button)
-{
+bool pvIsThemed(const QWidget* button) {
     const QStyle* style = button->style();
     return IsComCtl6Loaded() && style && !style->inherits("QStyleSheetStyle");
 }
 
-bool pvIsPictureButton(const QAbstractButton* button)
-{
+bool pvIsPictureButton(const QAbstractButton* button) {
     if (button->icon().isNull())
         return false;
     // Command link buttons have a layout of their own; tool buttons belong to tool bars.
@@ -67,8 +63,7 @@ bool pvIsPictureButton(const QAbstractButton* button)
 // The button's picture of one kind, or a null pixmap when its icon holds none. The down
 // picture is the icon's "on" image, the disabled picture its explicit disabled image; only the
 // everyday picture may be derived by the icon.
-QPixmap pvPicture(const QAbstractButton* button, PictureKind kind)
-{
+QPixmap pvPicture(const QAbstractButton* button, PictureKind kind) {
     const QIcon icon = button->icon();
     if (icon.isNull())
         return {};
@@ -83,33 +78,29 @@ QPixmap pvPicture(const QAbstractButton* button, PictureKind kind)
     return icon.pixmap(button->iconSize(), button->devicePixelRatio(), mode, state);
 }
 
-QPixmap pvPickPicture(const QPixmap& first, const QPixmap& second)
-{
+QPixmap pvPickPicture(const QPixmap& first, const QPixmap& second) {
     return first.isNull() ? second : first;
 }
 
-Edges toEdges(const QRect& r)
-{
+Edges toEdges(const QRect& r) {
     return {r.left(), r.top(), r.left() + r.width(), r.top() + r.height()};
 }
 
-QRect toRect(const Edges& e)
-{
+QRect toRect(const Edges& e) {
     return QRect(e.left, e.top, e.right - e.left, e.bottom - e.top);
 }
 
 // The picture in one flat colour, as opaque as the picture is dark: dark lines come out solid,
 // light fills faint and white not at all, so a picture keeps its inner shapes when embossed.
-QImage pvInkStamp(const QImage& picture, const QColor& colour)
-{
+QImage pvInkStamp(const QImage& picture, const QColor& colour) {
     QImage stamp(picture.size(), QImage::Format_ARGB32);
     for (int y = 0; y < picture.height(); ++y) {
         const auto* in = reinterpret_cast<const QRgb*>(picture.constScanLine(y));
         auto* out = reinterpret_cast<QRgb*>(stamp.scanLine(y));
         for (int x = 0; x < picture.width(); ++x) {
             const int darkness = std::min(255, (255 - qGray(in[x])) * 2);
-            out[x] = qRgba(colour.red(), colour.green(), colour.blue(),
-                           darkness * qAlpha(in[x]) / 255);
+            out[x] =
+                qRgba(colour.red(), colour.green(), colour.blue(), darkness * qAlpha(in[x]) / 255);
         }
     }
     stamp.setDevicePixelRatio(picture.devicePixelRatio());
@@ -118,8 +109,7 @@ QImage pvInkStamp(const QImage& picture, const QColor& colour)
 
 // The embossed disabled look: the picture's ink in the light colour one pixel down and right,
 // and in the shadow colour on top.
-void pvDrawDisabledPicture(QPainter& p, const QPixmap& picture, QPoint at, const QPalette& pal)
-{
+void pvDrawDisabledPicture(QPainter& p, const QPixmap& picture, QPoint at, const QPalette& pal) {
     if (picture.isNull())
         return;
     const QImage image = picture.toImage().convertToFormat(QImage::Format_ARGB32);
@@ -127,8 +117,7 @@ void pvDrawDisabledPicture(QPainter& p, const QPixmap& picture, QPoint at, const
     p.drawImage(at, pvInkStamp(image, pal.color(QPalette::Active, QPalette::Dark)));
 }
 
-void pvDrawButton(QAbstractButton* button, QPainter& p)
-{
+void pvDrawButton(QAbstractButton* button, QPainter& p) {
     auto* push = qobject_cast<QPushButton*>(button);
     ButtonFacts facts;
     facts.enabled = button->isEnabled();
@@ -138,8 +127,8 @@ void pvDrawButton(QAbstractButton* button, QPainter& p)
     facts.focused = button->hasFocus();
     facts.defaulted = push && push->isDefault() && facts.focused;
     const LookChoice choice = theme::chooseButtonLook(facts);
-    const QPixmap picture = pvPickPicture(pvPicture(button, choice.picture),
-                                          pvPicture(button, PictureKind::Picture));
+    const QPixmap picture =
+        pvPickPicture(pvPicture(button, choice.picture), pvPicture(button, PictureKind::Picture));
 
     QStyle* style = button->style();
     QStyleOptionButton option;
@@ -187,9 +176,9 @@ void pvDrawButton(QAbstractButton* button, QPainter& p)
     QRect pictureArea = content;
     const QString caption = button->text();
     if (!caption.isEmpty()) {
-        const int mnemonic =
-            style->styleHint(QStyle::SH_UnderlineShortcut, &option, button) ? Qt::TextShowMnemonic
-                                                                             : Qt::TextHideMnemonic;
+        const int mnemonic = style->styleHint(QStyle::SH_UnderlineShortcut, &option, button)
+                                 ? Qt::TextShowMnemonic
+                                 : Qt::TextHideMnemonic;
         const int flags = Qt::AlignHCenter | Qt::AlignTop | Qt::TextWordWrap | mnemonic;
         const int textHeight =
             button->fontMetrics()
@@ -213,8 +202,7 @@ void pvDrawButton(QAbstractButton* button, QPainter& p)
 }
 
 // Only the button itself is repainted, never its neighbours.
-void pvRefreshButton(QWidget* button)
-{
+void pvRefreshButton(QWidget* button) {
     button->update();
 }
 
@@ -223,13 +211,11 @@ void pvRefreshButton(QWidget* button)
 // except the paint events it answers.
 class ButtonRedirect final : public QObject {
 public:
-    explicit ButtonRedirect(QAbstractButton* button) : QObject(button), m_button(button)
-    {
+    explicit ButtonRedirect(QAbstractButton* button) : QObject(button), m_button(button) {
         setObjectName(QString::fromLatin1(PainterName));
     }
 
-    bool eventFilter(QObject* watched, QEvent* event) override
-    {
+    bool eventFilter(QObject* watched, QEvent* event) override {
         if (watched != m_button)
             return false;
         switch (event->type()) {
@@ -281,13 +267,11 @@ private:
 
 } // namespace
 
-bool IsComCtl6Loaded()
-{
+bool IsComCtl6Loaded() {
     return qobject_cast<QApplication*>(QCoreApplication::instance()) && QApplication::style();
 }
 
-bool FixThemeSupport(const QList<QWidget*>& controls)
-{
+bool FixThemeSupport(const QList<QWidget*>& controls) {
     if (!IsComCtl6Loaded())
         return false;
     for (QWidget* control : controls) {

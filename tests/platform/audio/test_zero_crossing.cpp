@@ -45,9 +45,9 @@ std::shared_ptr<const AudioSnapshot> makeAudio(Signal signal) {
     const int64_t sizes[] = {1000, 3, 2997, 4000};
     int64_t at = 0;
     for (const int64_t n : sizes) {
-        blocks.push_back(SampleBlock::make(
-            channels, std::vector<int16_t>(s.begin() + at * channels,
-                                           s.begin() + (at + n) * channels)));
+        blocks.push_back(
+            SampleBlock::make(channels, std::vector<int16_t>(s.begin() + at * channels,
+                                                             s.begin() + (at + n) * channels)));
         at += n;
     }
     return AudioSnapshot::make({kRate, channels}, std::move(blocks));

@@ -158,7 +158,7 @@ void TestBassStream::feedsEncoder() {
     const HSTREAM s = open(in);
     QVERIFY(s);
     const EncoderCommand command{testsupport::toolsFolder() + QStringLiteral("/fake_encoder"),
-                                       {QStringLiteral("--fake-out=") + copy}};
+                                 {QStringLiteral("--fake-out=") + copy}};
     QCOMPARE(BASS_Encode_Start(s, command, BASS_ENCODE_AUTOFREE, nullptr, nullptr), HENCODE(s));
     QCOMPARE(BASS_Encode_Start(s, command, BASS_ENCODE_AUTOFREE, nullptr, nullptr), HENCODE(0));
     QCOMPARE(BASS_ErrorGetCode(), int(BASS_ERROR_ALREADY));

@@ -54,10 +54,9 @@ private slots:
             for (int64_t i = 0; i < 25 * kSongRate; ++i) {
                 state = state * 1664525u + 1013904223u;
                 const double t = double(i) / kSongRate;
-                const int16_t v = part % 2 == 0
-                                      ? int16_t(9000 * std::sin(2 * M_PI * 330 * t) *
-                                                (0.6 + 0.4 * std::sin(2 * M_PI * 2 * t)))
-                                      : int16_t((int(state >> 16) - 32768) / 8);
+                const int16_t v = part % 2 == 0 ? int16_t(9000 * std::sin(2 * M_PI * 330 * t) *
+                                                          (0.6 + 0.4 * std::sin(2 * M_PI * 2 * t)))
+                                                : int16_t((int(state >> 16) - 32768) / 8);
                 song.push_back(v);
                 song.push_back(v);
             }
@@ -66,7 +65,8 @@ private slots:
     }
 
     void loopReaderRepeatsTheSectionExactly() {
-        CHIMORA_REQUIRE_SERVICE(testsupport::havePulseServer(), "the test audio server is not running (scripts/test starts it)");
+        CHIMORA_REQUIRE_SERVICE(testsupport::havePulseServer(),
+                                "the test audio server is not running (scripts/test starts it)");
         // Every frame different, so a repeat, a gap or a shift cannot pass for the right audio.
         std::vector<int16_t> samples(size_t(kRate) * 2);
         for (size_t i = 0; i < samples.size(); ++i)
@@ -76,7 +76,8 @@ private slots:
         for (size_t at = 0, n = 1000; at < samples.size(); at += n * 2, n = n * 3 % 9973 + 500)
             blocks.push_back(SampleBlock::make(
                 2, std::vector<int16_t>(samples.begin() + long(at),
-                                        samples.begin() + long(std::min(samples.size(), at + n * 2)))));
+                                        samples.begin() +
+                                            long(std::min(samples.size(), at + n * 2)))));
         const auto audio = AudioSnapshot::make({kRate, 2}, std::move(blocks));
         const Selection section{12345, 12345 + 3001}; // an odd length, not a block multiple
         auto loop = std::make_shared<const SectionLoop>(audio, section);
@@ -146,7 +147,8 @@ private slots:
     }
 
     void loopEndsWithStopOrAnotherPlay() {
-        CHIMORA_REQUIRE_SERVICE(testsupport::havePulseServer(), "the test audio server is not running (scripts/test starts it)");
+        CHIMORA_REQUIRE_SERVICE(testsupport::havePulseServer(),
+                                "the test audio server is not running (scripts/test starts it)");
         auto editor = openEditor(m_wav);
         QVERIFY(editor);
         QVERIFY(!editor->loopSelection()); // nothing selected

@@ -27,7 +27,8 @@ class TestEditorPlayback : public QObject {
 
 private slots:
     void initTestCase() {
-        CHIMORA_REQUIRE_SERVICE(testsupport::havePulseServer(), "the test audio server is not running (scripts/test starts it)");
+        CHIMORA_REQUIRE_SERVICE(testsupport::havePulseServer(),
+                                "the test audio server is not running (scripts/test starts it)");
         QVERIFY(m_dir.isValid());
         m_wav = makeToneWav(m_dir, QStringLiteral("tone.wav"), kFrames, kRate, 2);
         QVERIFY(!m_wav.isEmpty());

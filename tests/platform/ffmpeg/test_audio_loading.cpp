@@ -6,8 +6,8 @@
 #include "engine_support.h"
 
 #include "platform/audio/AudioDocument.h"
-#include "platform/ffmpeg/AudioFileKinds.h"
 #include "platform/ffmpeg/AudioDecoder.h"
+#include "platform/ffmpeg/AudioFileKinds.h"
 #include "platform/ffmpeg/AudioProbe.h"
 #include "platform/ffmpeg/DecodeStream.h"
 
@@ -54,7 +54,8 @@ Pulled pullAll(const QString& path, const RawPcmParams* raw = nullptr) {
 // after all of it.
 bool deliverPosted(QObject* to) {
     bool ran = false;
-    QMetaObject::invokeMethod(to, [&] { ran = true; }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        to, [&] { ran = true; }, Qt::QueuedConnection);
     return QTest::qWaitFor([&] { return ran; }, 60000);
 }
 
@@ -216,8 +217,8 @@ private slots:
         QFETCH(int, secondChannels);
         const QString path = file(QStringLiteral("joined-%1.mp3").arg(firstRate));
         QByteArray joined;
-        for (const auto& [rate, channels] : {std::pair{firstRate, firstChannels},
-                                             std::pair{secondRate, secondChannels}}) {
+        for (const auto& [rate, channels] :
+             {std::pair{firstRate, firstChannels}, std::pair{secondRate, secondChannels}}) {
             // No gapless header: in the middle of a stream it would cut the wrong samples.
             const QString part = file(QStringLiteral("part-%1-%2.mp3").arg(rate).arg(channels));
             QVERIFY(makeTone(part, 1, rate, channels,
