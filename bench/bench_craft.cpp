@@ -4,7 +4,7 @@
 
 #include "platform/audio/AudioDocument.h"
 #include "platform/audio/SectionSuggester.h"
-#include "platform/editor/AudioEditor.h"
+#include "platform/editor/ui/AudioEditor.h"
 #include "platform/wav/WavHeader.h"
 
 #include "../tests/platform/audio/song_support.h"

@@ -9,6 +9,7 @@
 // Usage: bench_render OUTPUT_FOLDER
 #include "platform/audio/AudioDocument.h"
 #include "platform/core/AppFolder.h"
+#include "platform/wav/WavWriter.h"
 #include "render/EncoderCommands.h"
 #include "render/ui/RenderRingtone.h"
 
@@ -97,7 +98,7 @@ struct Wizard {
             format = {rate, channels, bitrate};
         };
         c.saveEditorAudio = [this, &document](const QString& path, bool selectionOnly, int) {
-            return document.writeWav(path, format, selectionOnly);
+            return writeWav(document, path, format, selectionOnly);
         };
         setRenderControls(c);
     }
@@ -190,8 +191,8 @@ int main(int argc, char** argv) {
     // Baseline inputs: the WAVs the editor writes for these renders.
     const QString sectionWav = work + QStringLiteral("/section.wav");
     const QString wholeWav = work + QStringLiteral("/whole.wav");
-    if (!document.writeWav(sectionWav, {22050, 2, 128}, true).ok() ||
-        !document.writeWav(wholeWav, {24000, 2, 160}, false).ok()) {
+    if (!writeWav(document, sectionWav, {22050, 2, 128}, true).ok() ||
+        !writeWav(document, wholeWav, {24000, 2, 160}, false).ok()) {
         std::fprintf(stderr, "could not write the baseline WAVs\n");
         return 1;
     }
@@ -203,7 +204,7 @@ int main(int argc, char** argv) {
         QElapsedTimer clock;
         clock.start();
         const bool ok =
-            document.writeWav(work + QStringLiteral("/save.wav"), format, selectionOnly).ok();
+            writeWav(document, work + QStringLiteral("/save.wav"), format, selectionOnly).ok();
         return ok ? clock.nsecsElapsed() / 1e9 : -1.0;
     };
 

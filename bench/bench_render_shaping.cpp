@@ -8,6 +8,7 @@
 // Usage: bench_render_shaping OUTPUT_FOLDER
 #include "platform/audio/AudioDocument.h"
 #include "platform/core/AppFolder.h"
+#include "platform/wav/WavWriter.h"
 #include "render/RingtoneRender.h"
 
 #include <QCoreApplication>
@@ -81,7 +82,7 @@ int main(int argc, char** argv) {
     RenderEditor editor;
     editor.setFormat = [&](int r, int c, int b) { chosen = {r, c, b}; };
     editor.save = [&](const QString& path, bool selectionOnly, int) {
-        return document.writeWav(path, chosen, selectionOnly);
+        return writeWav(document, path, chosen, selectionOnly);
     };
     RenderShaping shaping;
     shaping.fadeInSeconds = 1.0;
@@ -122,7 +123,7 @@ int main(int argc, char** argv) {
             // The pass alone, on a fresh copy of the editor's WAV.
             const QString wav = work + QStringLiteral("/pass.wav");
             QFile::remove(wav);
-            if (!document.writeWav(wav, {std::atoi(c.rate), 2, 0}, c.section == 1).ok())
+            if (!writeWav(document, wav, {std::atoi(c.rate), 2, 0}, c.section == 1).ok())
                 return 1;
             QElapsedTimer clock;
             clock.start();

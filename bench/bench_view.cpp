@@ -3,7 +3,7 @@
 // argv[1]: a folder for the generated audio (about 640 MB of headerless PCM, reused when there).
 
 #include "platform/audio/AudioDocument.h"
-#include "platform/editor/WaveformView.h"
+#include "platform/editor/ui/WaveformView.h"
 
 #include <QApplication>
 #include <QDir>

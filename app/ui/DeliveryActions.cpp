@@ -7,7 +7,7 @@
 #include "mail/ui/Form5.h"
 #include "platform/core/AppFolder.h"
 #include "platform/core/FileName.h"
-#include "platform/editor/AudioEditor.h"
+#include "platform/editor/ui/AudioEditor.h"
 #include "render/RenderState.h"
 #include "render/RingtoneFormat.h"
 #include "render/ui/RenderRingtone.h"

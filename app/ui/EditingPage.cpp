@@ -2,7 +2,7 @@
 
 #include "app/ui/Twips.h"
 #include "app/ui/WidgetMakers.h"
-#include "platform/editor/AudioEditor.h"
+#include "platform/editor/ui/AudioEditor.h"
 
 #include <QAbstractItemView>
 #include <QAction>

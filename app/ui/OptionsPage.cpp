@@ -5,7 +5,7 @@
 #include "app/ui/Twips.h"
 #include "app/ui/WidgetMakers.h"
 #include "platform/audio/AudioDocument.h"
-#include "platform/editor/AudioEditor.h"
+#include "platform/editor/ui/AudioEditor.h"
 #include "render/EncoderCommands.h"
 #include "render/RingtoneEstimate.h"
 #include "render/RingtoneShaping.h"

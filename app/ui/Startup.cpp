@@ -4,8 +4,9 @@
 #include "app/ui/EditingPage.h"
 #include "app/ui/Form1.h"
 #include "platform/core/AppFolder.h"
-#include "platform/editor/AudioEditor.h"
+#include "platform/editor/ui/AudioEditor.h"
 
+#include <QApplication>
 #include <QCoreApplication>
 #include <QFileInfo>
 #include <QGuiApplication>
@@ -79,6 +80,23 @@ std::unique_ptr<Form1> StartChimora(const QString& audioFile) {
         wizard->openAudioFile(audioFile);
     }
     return wizard;
+}
+
+int runWizard(int argc, char** argv) {
+    QApplication app(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("Chimora"));
+    QApplication::setDesktopFileName(QStringLiteral("chimora"));
+
+    // The one argument: an audio file to open, as the desktop entry passes it.
+    QStringList ignored;
+    const QString audioFile = audioFileArgument(QApplication::arguments().mid(1), &ignored);
+    for (const QString& line : ignored)
+        std::fprintf(stderr, "chimora: %s\n", line.toLocal8Bit().constData());
+
+    const std::unique_ptr<Form1> wizard = StartChimora(audioFile);
+    if (!wizard)
+        return 1;
+    return QApplication::exec();
 }
 
 } // namespace chimora

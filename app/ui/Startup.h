@@ -26,4 +26,9 @@ QString audioFileArgument(const QStringList& arguments, QStringList* ignored);
 /// "Cancel" does, which writes the settings and ends the program.
 std::unique_ptr<Form1> StartChimora(const QString& audioFile = {});
 
+/// The desktop program: makes the application object, starts the wizard with the audio file
+/// named among `argc`/`argv` (see audioFileArgument) and runs it until it closes. Returns the
+/// process's exit code.
+int runWizard(int argc, char** argv);
+
 } // namespace chimora

@@ -2,7 +2,6 @@
 
 #include "platform/audio/AudioLoader.h"
 #include "platform/audio/SampleBlock.h"
-#include "platform/wav/WavWriter.h"
 
 #include <QUndoCommand>
 
@@ -267,20 +266,6 @@ void AudioDocument::clear() {
     d->audio = std::make_shared<AudioSnapshot>();
     d->setSelectionAndCursor({}, 0);
     emit contentChanged();
-}
-
-Result<void> AudioDocument::writeWav(const QString& path, const OutputFormat& format,
-                                     bool selectionOnly) const {
-    const_cast<AudioDocument*>(this)->waitForLoad();
-    if (isEmpty())
-        return Error::badInput(
-            tr("There is no audio to save. Open an audio file or record one first."));
-    if (selectionOnly && d->selection.isEmpty())
-        return Error::badInput(tr("Nothing is selected. Select the section of the song to use "
-                                  "as the ringtone, or choose to use the entire song."));
-    const int64_t from = selectionOnly ? d->selection.start : 0;
-    const int64_t to = selectionOnly ? d->selection.end : frameCount();
-    return writeWavFile(*d->audio, from, to, format, path);
 }
 
 } // namespace chimora

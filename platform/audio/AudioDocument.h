@@ -62,14 +62,6 @@ public:
     QString path() const;
     void clear();
 
-    /// Writes the audio (or only the selection) as a 16-bit PCM WAV file, converted to `format`
-    /// (rate with high-quality resampling, stereo to mono by averaging, mono to stereo by
-    /// copying). Waits for a running load. Writes a temporary file beside `path` and renames it
-    /// into place, so `path` is either untouched or complete. Errors: nothing loaded, an empty
-    /// selection with `selectionOnly`, a file that cannot be written.
-    Result<void> writeWav(const QString& path, const OutputFormat& format,
-                          bool selectionOnly) const;
-
 signals:
     void contentChanged();   ///< samples or length changed (edit, undo, load progress)
     void selectionChanged(); ///< selection or cursor changed

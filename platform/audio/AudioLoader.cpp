@@ -1,6 +1,6 @@
 #include "platform/audio/AudioLoader.h"
 
-#include "platform/ffmpeg/AudioDecoder.h"
+#include "platform/audio/BlockBuilder.h"
 
 #include <QElapsedTimer>
 
@@ -38,22 +38,22 @@ AudioLoader::Batch AudioLoader::take() {
 void AudioLoader::run(const QString& path, const std::optional<RawPcmParams>& raw) {
     QElapsedTimer sinceNotify;
     bool notified = false;
-    DecodeSink sink;
-    sink.format = [&](AudioFormat f) {
-        std::lock_guard lock(m_mutex);
-        m_ready.format = f;
-    };
-    sink.block = [&](BlockPtr b) {
-        {
+    BlockBuilder sink(
+        [&](AudioFormat f) {
             std::lock_guard lock(m_mutex);
-            m_ready.blocks.push_back(std::move(b));
-        }
-        if (!notified || sinceNotify.elapsed() >= kLoadUpdateMs) {
-            notified = true;
-            sinceNotify.start();
-            m_notify();
-        }
-    };
+            m_ready.format = f;
+        },
+        [&](BlockPtr b) {
+            {
+                std::lock_guard lock(m_mutex);
+                m_ready.blocks.push_back(std::move(b));
+            }
+            if (!notified || sinceNotify.elapsed() >= kLoadUpdateMs) {
+                notified = true;
+                sinceNotify.start();
+                m_notify();
+            }
+        });
     auto result = decodeAudioFile(path, raw ? &*raw : nullptr, m_cancel, sink);
     {
         std::lock_guard lock(m_mutex);

@@ -3,7 +3,7 @@
 // writes, and two integer options set once at start-up. The order of the members is part of
 // the contract with the wizard (it names them by position), so keep it.
 
-#include "platform/audio/AudioTypes.h"
+#include "platform/core/AudioFormat.h"
 
 #include <QObject>
 #include <QString>

@@ -4,7 +4,7 @@
 // streams and the probe of rendered files all open files here, so they accept and refuse the
 // same files in the same words.
 
-#include "platform/audio/AudioTypes.h"
+#include "platform/core/AudioFormat.h"
 #include "platform/core/Result.h"
 #include "platform/ffmpeg/FfmpegPtr.h"
 

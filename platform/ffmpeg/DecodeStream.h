@@ -3,7 +3,7 @@
 // its first frame (more than two channels mixed down to stereo), for every kind the editor
 // opens. The decode streams of the audio layer are made of these.
 
-#include "platform/audio/AudioTypes.h"
+#include "platform/core/AudioFormat.h"
 #include "platform/core/Result.h"
 #include "platform/ffmpeg/FfmpegPtr.h"
 

@@ -1,7 +1,7 @@
 #pragma once
 // Turning decoded frames into interleaved 16-bit PCM, and the one place resamplers are set up.
 
-#include "platform/audio/AudioTypes.h"
+#include "platform/core/AudioFormat.h"
 #include "platform/core/Result.h"
 #include "platform/ffmpeg/FfmpegPtr.h"
 

@@ -3,7 +3,7 @@
 // pulled through a reader on the audio server's thread, so the caller hands over something that
 // is safe to read from another thread (an immutable snapshot of the document).
 
-#include "platform/audio/AudioTypes.h"
+#include "platform/core/AudioFormat.h"
 #include "platform/core/Result.h"
 
 #include <QObject>

@@ -1,5 +1,7 @@
 #include "platform/wav/WavWriter.h"
 
+#include <QCoreApplication>
+
 #include "platform/core/AtomicFile.h"
 #include "platform/ffmpeg/PcmConverter.h"
 #include "platform/wav/WavHeader.h"
@@ -268,6 +270,22 @@ Result<void> writeWavFile(const AudioSnapshot& audio, int64_t from, int64_t to,
     if (!file.commit())
         return writeError(path, file.errorString());
     return {};
+}
+
+Result<void> writeWav(AudioDocument& document, const QString& path, const OutputFormat& format,
+                      bool selectionOnly) {
+    document.waitForLoad();
+    if (document.isEmpty())
+        return Error::badInput(QCoreApplication::translate(
+            "AudioDocument", "There is no audio to save. Open an audio file or record one first."));
+    const Selection selection = document.selection();
+    if (selectionOnly && selection.isEmpty())
+        return Error::badInput(QCoreApplication::translate(
+            "AudioDocument", "Nothing is selected. Select the section of the song to use as the "
+                             "ringtone, or choose to use the entire song."));
+    const int64_t from = selectionOnly ? selection.start : 0;
+    const int64_t to = selectionOnly ? selection.end : document.frameCount();
+    return writeWavFile(*document.snapshot(), from, to, format, path);
 }
 
 } // namespace chimora

@@ -1,6 +1,7 @@
 #pragma once
 // Writing audio as a 16-bit PCM WAV file in a chosen rate and channel count.
 
+#include "platform/audio/AudioDocument.h"
 #include "platform/audio/AudioSnapshot.h"
 #include "platform/core/Result.h"
 
@@ -20,5 +21,11 @@ int64_t resampledFrames(int64_t frames, int inRate, int outRate);
 /// replaced, not written through. Blocks the calling thread.
 Result<void> writeWavFile(const AudioSnapshot& audio, int64_t from, int64_t to,
                           const OutputFormat& format, const QString& path);
+
+/// Writes the document's audio (or only its selection) as a 16-bit PCM WAV file converted to
+/// `format`, as writeWavFile() does. Waits for a running load. Errors: nothing loaded, an empty
+/// selection with `selectionOnly`, a file that cannot be written. UI thread (the document's).
+Result<void> writeWav(AudioDocument& document, const QString& path, const OutputFormat& format,
+                      bool selectionOnly);
 
 } // namespace chimora

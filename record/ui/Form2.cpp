@@ -1,7 +1,7 @@
 #include "record/ui/Form2.h"
 
-#include "platform/bass/ErrorBox.h"
-#include "platform/editor/MakeToolbarFlat.h"
+#include "platform/bass/ui/ErrorBox.h"
+#include "platform/editor/ui/MakeToolbarFlat.h"
 #include "record/BassRecordDevice.h"
 #include "record/RecordState.h"
 #include "record/ui/LevelMeter.h"

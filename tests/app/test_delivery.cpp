@@ -11,7 +11,7 @@
 #include "app/ui/Startup.h"
 #include "mail/ui/Form5.h"
 #include "platform/core/AppFolder.h"
-#include "platform/editor/AudioEditor.h"
+#include "platform/editor/ui/AudioEditor.h"
 #include "render/RenderState.h"
 #include "render/ui/RenderRingtone.h"
 #include "wizard_support.h"

@@ -13,7 +13,7 @@
 #include "device/ui/Form4.h"
 #include "platform/core/AppFolder.h"
 #include "platform/core/IniFile.h"
-#include "platform/editor/AudioEditor.h"
+#include "platform/editor/ui/AudioEditor.h"
 #include "render/RenderState.h"
 #include "render/ui/RenderRingtone.h"
 #include "wizard_support.h"

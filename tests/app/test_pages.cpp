@@ -9,7 +9,7 @@
 #include "app/ui/SourcePage.h"
 #include "app/ui/Startup.h"
 #include "platform/core/AppFolder.h"
-#include "platform/editor/AudioEditor.h"
+#include "platform/editor/ui/AudioEditor.h"
 #include "wizard_support.h"
 
 #include <QAction>

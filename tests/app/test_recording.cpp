@@ -10,7 +10,7 @@
 #include "app/ui/Startup.h"
 #include "platform/audio/AudioDocument.h"
 #include "platform/core/AppFolder.h"
-#include "platform/editor/AudioEditor.h"
+#include "platform/editor/ui/AudioEditor.h"
 #include "record/ui/Form2.h"
 
 #include <QAction>

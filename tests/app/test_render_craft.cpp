@@ -10,7 +10,7 @@
 #include "app/ui/SettingsBinding.h"
 #include "app/ui/Startup.h"
 #include "platform/core/AppFolder.h"
-#include "platform/editor/AudioEditor.h"
+#include "platform/editor/ui/AudioEditor.h"
 #include "render/ui/RenderRingtone.h"
 #include "wizard_support.h"
 

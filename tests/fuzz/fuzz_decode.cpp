@@ -3,7 +3,6 @@
 // Invariants beyond "no crash": a decode that succeeds has audio and one format, every block
 // has that format's channel count, and the pull face hands out whole frames of its format.
 
-#include "platform/audio/SampleBlock.h"
 #include "platform/ffmpeg/AudioDecoder.h"
 #include "platform/ffmpeg/AudioFileKinds.h"
 #include "platform/ffmpeg/DecodeStream.h"
@@ -48,23 +47,32 @@ QString scratchFile(const char* extension) {
 
 void decodePushed(const QString& path, const RawPcmParams& raw) {
     std::atomic<bool> cancel{false};
-    int formats = 0;
-    AudioFormat format;
-    int64_t frames = 0;
-    DecodeSink sink;
-    sink.format = [&](AudioFormat f) {
-        ++formats;
-        format = f;
-        check(f.isValid() && f.channels <= 2, "the format is usable");
-    };
-    sink.block = [&](BlockPtr b) {
-        check(formats == 1, "blocks come after exactly one format");
-        check(b && b->channels() == format.channels, "every block has the format's channels");
-        frames += b->frames();
-    };
+    // Counts what the decoder gives and holds it to the sink's rules.
+    struct Counter : DecodeSink {
+        int formats = 0;
+        AudioFormat seen;
+        int64_t frames = 0, reserved = 0;
+        std::vector<int16_t> room;
+        void format(AudioFormat f) override {
+            ++formats;
+            seen = f;
+            check(f.isValid() && f.channels <= 2, "the format is usable");
+        }
+        int16_t* reserve(int64_t n) override {
+            check(formats == 1, "frames come after exactly one format");
+            reserved = n;
+            room.assign(size_t(n) * size_t(seen.channels), 0);
+            return room.data();
+        }
+        void commit(int64_t n) override {
+            check(n >= 0 && n <= reserved, "a commit holds at most the frames reserved");
+            frames += n;
+        }
+        void finish() override {}
+    } sink;
     const Result<void> result = decodeAudioFile(path, &raw, cancel, sink);
     if (result.ok())
-        check(formats == 1 && frames > 0, "a decode that succeeds has audio");
+        check(sink.formats == 1 && sink.frames > 0, "a decode that succeeds has audio");
     else
         check(!result.error().message.isEmpty(), "a failure says why");
 }

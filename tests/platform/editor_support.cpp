@@ -1,7 +1,7 @@
 #include "editor_support.h"
 
 #include "TestSupport.h"
-#include "platform/editor/WaveformView.h"
+#include "platform/editor/ui/WaveformView.h"
 
 #include <QApplication>
 #include <QTest>

@@ -1,7 +1,7 @@
 #pragma once
 // Shared by the editor tests: an editor of a known size holding generated audio.
 
-#include "platform/editor/AudioEditor.h"
+#include "platform/editor/ui/AudioEditor.h"
 
 #include <QString>
 #include <QTemporaryDir>

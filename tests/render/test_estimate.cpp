@@ -3,6 +3,7 @@
 #include "TestSupport.h"
 #include "platform/audio/AudioDocument.h"
 #include "platform/core/AppFolder.h"
+#include "platform/wav/WavWriter.h"
 #include "render/RingtoneEstimate.h"
 #include "render/RingtoneRender.h"
 
@@ -89,7 +90,7 @@ private slots:
         RenderEditor editor;
         editor.setFormat = [&](int r, int c, int b) { chosen = {r, c, b}; };
         editor.save = [&](const QString& path, bool selectionOnly, int) {
-            return m_song.writeWav(path, chosen, selectionOnly);
+            return writeWav(m_song, path, chosen, selectionOnly);
         };
         RenderChoices choices;
         choices.format = format;

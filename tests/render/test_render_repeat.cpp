@@ -5,6 +5,7 @@
 
 #include "platform/audio/AudioDocument.h"
 #include "platform/core/AppFolder.h"
+#include "platform/wav/WavWriter.h"
 #include "render/RingtoneRender.h"
 
 #include <QTemporaryDir>
@@ -69,7 +70,7 @@ private slots:
         RenderEditor editor;
         editor.setFormat = [&](int r, int c, int b) { chosen = {r, c, b}; };
         editor.save = [&](const QString& path, bool selectionOnly, int) {
-            return m_song.writeWav(path, chosen, selectionOnly);
+            return writeWav(m_song, path, chosen, selectionOnly);
         };
         RenderObserver observer;
 

@@ -8,7 +8,7 @@
 #include "platform/audio/SampleBlock.h"
 #include "platform/audio/SectionLoop.h"
 #include "platform/audio/ZeroCrossing.h"
-#include "platform/editor/WaveformView.h"
+#include "platform/editor/ui/WaveformView.h"
 #include "platform/pulse/AudioPlayer.h"
 
 #include <QAction>

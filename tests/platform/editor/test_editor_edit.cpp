@@ -4,7 +4,7 @@
 #include "editor_support.h"
 
 #include "TestSupport.h"
-#include "platform/editor/WaveformView.h"
+#include "platform/editor/ui/WaveformView.h"
 
 #include <QApplication>
 #include <QFile>

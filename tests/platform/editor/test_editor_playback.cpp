@@ -6,7 +6,7 @@
 #include "pulse_support.h"
 
 #include "TestSupport.h"
-#include "platform/editor/WaveformView.h"
+#include "platform/editor/ui/WaveformView.h"
 
 #include <QApplication>
 #include <QTest>

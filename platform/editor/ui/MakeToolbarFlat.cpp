@@ -1,4 +1,4 @@
-#include "platform/editor/MakeToolbarFlat.h"
+#include "platform/editor/ui/MakeToolbarFlat.h"
 
 #include <QAction>
 #include <QIcon>

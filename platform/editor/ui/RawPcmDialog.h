@@ -2,7 +2,7 @@
 // Asks how a headerless PCM file (.raw, .pcm) is laid out: sample rate, channels and sample
 // format. The defaults are the most common layout (44100 Hz, stereo, 16-bit little-endian).
 
-#include "platform/audio/AudioTypes.h"
+#include "platform/core/AudioFormat.h"
 
 #include <QDialog>
 

@@ -1,4 +1,4 @@
-#include "platform/bass/ErrorBox.h"
+#include "platform/bass/ui/ErrorBox.h"
 
 #include "platform/bass/Bass.h"
 

@@ -1,11 +1,12 @@
-#include "platform/editor/AudioEditor.h"
+#include "platform/editor/ui/AudioEditor.h"
 
 #include "platform/audio/SectionLoop.h"
 #include "platform/audio/ZeroCrossing.h"
-#include "platform/editor/RawPcmDialog.h"
-#include "platform/editor/WaveformView.h"
+#include "platform/editor/ui/RawPcmDialog.h"
+#include "platform/editor/ui/WaveformView.h"
 #include "platform/ffmpeg/AudioFileKinds.h"
 #include "platform/pulse/AudioPlayer.h"
+#include "platform/wav/WavWriter.h"
 
 #include <QAction>
 #include <QFileInfo>
@@ -204,7 +205,7 @@ Result<void> AudioEditor::save(const QString& path, bool selectionOnly, int mode
                                   "mode %2.")
                                    .arg(kSaveModePcm16Wav)
                                    .arg(mode));
-    return m_document->writeWav(path, m_format->outputFormat(), selectionOnly);
+    return writeWav(*m_document, path, m_format->outputFormat(), selectionOnly);
 }
 
 bool AudioEditor::invoke(int command) {

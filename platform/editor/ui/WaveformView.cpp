@@ -1,4 +1,4 @@
-#include "platform/editor/WaveformView.h"
+#include "platform/editor/ui/WaveformView.h"
 
 #include "platform/audio/ZeroCrossing.h"
 

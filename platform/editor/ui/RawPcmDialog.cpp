@@ -1,4 +1,4 @@
-#include "platform/editor/RawPcmDialog.h"
+#include "platform/editor/ui/RawPcmDialog.h"
 
 #include <QComboBox>
 #include <QDialogButtonBox>
